@@ -1,0 +1,23 @@
+#include "config/error_boxes.h"
+
+#include "app/system.h"
+#include "app/updater_state.h"
+
+namespace {
+
+// A box after the wizard has ended must stand alone: the handle may still be
+// recorded but the window is gone.
+HWND BoxOwner() {
+  HWND owner = updaterState.mainWindow;
+  return owner && IsWindow(owner) ? owner : nullptr;
+}
+
+}  // namespace
+
+void ShowConfigError(const char* text) {
+  SysMessageBox(BoxOwner(), text, "KELDOVAR", MB_ICONERROR | MB_OK);
+}
+
+void ShowUpdateError(const char* text) {
+  SysMessageBox(BoxOwner(), text, updaterState.caption, MB_ICONERROR | MB_OK);
+}
