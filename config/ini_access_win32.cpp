@@ -1,0 +1,56 @@
+#include "config/ini_access.h"
+
+#include <cstring>
+
+#include "app/system.h"
+#include "app/updater_state.h"
+#include "config/error_boxes.h"
+#include "config/tokenizer.h"
+
+namespace {
+
+constexpr size_t kIntCapacity = 20;
+
+// Zero fill and query; true when the key has a value.
+bool QueryValue(const char* section, const char* key, char* buffer, size_t capacity,
+                const char* file) {
+  if (capacity == 0) return false;
+  std::memset(buffer, 0, capacity);
+  DWORD count = SysGetPrivateProfileString(section, key, "", buffer, static_cast<DWORD>(capacity), file);
+  if (count == 0) {
+    // Whatever the reader may have left, a missing value is all zero.
+    std::memset(buffer, 0, capacity);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ReadIniValue(const char* section, const char* key, char* buffer, size_t capacity,
+                 const char* file) {
+  if (QueryValue(section, key, buffer, capacity, file)) return 1;
+  if (!updaterState.quiet) {
+    char message[kTextCapacity];
+    FormatText(message, "%s : %s キーが存在しません", section, key);
+    ShowConfigError(message);
+  }
+  return 0;
+}
+
+int ReadSetupValue(const char* key, char* buffer, size_t capacity) {
+  if (QueryValue("SETUP", key, buffer, capacity, updaterState.setupIniPath)) return 1;
+  if (!updaterState.quiet) {
+    char message[kTextCapacity];
+    FormatText(message, "SETUP.INI : %s キーが存在しません", key);
+    ShowConfigError(message);
+  }
+  return 0;
+}
+
+int ReadSetupInt(const char* key, int32_t& value) {
+  char text[kIntCapacity];
+  if (!ReadSetupValue(key, text, sizeof text)) return 0;
+  ParseDecimal(text, value);
+  return 1;
+}

@@ -1,0 +1,189 @@
+#include "config/install_description.h"
+
+#include <cstring>
+
+#include "app/system.h"
+#include "app/updater_state.h"
+#include "config/error_boxes.h"
+#include "config/ini_access.h"
+#include "config/tokenizer.h"
+
+InstallDescription installDescription{};
+
+void ResetInstallDescription() { std::memset(&installDescription, 0, sizeof installDescription); }
+
+namespace {
+
+// The loader's working buffers. A list read with a smaller capacity than the
+// scratch buffer is split only up to that capacity: the bytes behind it may
+// still hold an earlier, longer list.
+struct Buffers {
+  char scratch[kTextCapacity];
+  char key[kTextCapacity];
+  char message[kTextCapacity];
+};
+
+void ShowListError(Buffers& b, const char* key) {
+  FormatText(b.message, "SETUP.INI : %s エラー", key);
+  ShowConfigError(b.message);
+}
+
+bool ReadRequiredValues() {
+  InstallDescription& d = installDescription;
+  return ReadSetupValue("CompanyName", updaterState.companyName, kPathCapacity) &&
+         ReadSetupValue("GameTitle", updaterState.gameTitle, kPathCapacity) &&
+         ReadSetupValue("GameDir", updaterState.gameDir, kPathCapacity) &&
+         ReadSetupValue("GameExe", d.gameExe, kPathCapacity) &&
+         ReadSetupValue("UninstExe", d.uninstExe, kPathCapacity);
+}
+
+bool ReadSetupBmps(Buffers& b) {
+  InstallDescription& d = installDescription;
+  if (!ReadSetupValue("SetupBmp", b.scratch, kTextCapacity)) return false;
+  const char* cursor = b.scratch;
+  for (int i = 0; i < kMaxSetupBmps; ++i) {
+    if (NextItem(d.setupBmps[i], cursor, b.scratch + kTextCapacity)) continue;
+    if (i == 0) {
+      ShowConfigError("SETUP.INI : SetupBmps エラー");
+      return false;
+    }
+    d.setupBmps[i][0] = '\0';
+    d.setupBmpLast = i - 1;
+    break;
+  }
+  return true;
+}
+
+bool ReadSelections(Buffers& b) {
+  InstallDescription& d = installDescription;
+  if (!ReadSetupInt("InstallSelects", d.installSelects)) return false;
+  if (d.installSelects > kMaxSelects) {
+    ShowConfigError("SETUP.INI : InstallSelect オーバー");
+    return false;
+  }
+  for (int i = 0; i < d.installSelects; ++i) {
+    FormatText(b.key, "InstallTitle%i", i);
+    if (!ReadSetupValue(b.key, d.installTitles[i], kPathCapacity)) return false;
+    FormatText(b.key, "InstallFiles%i", i);
+    if (!ReadSetupValue(b.key, b.scratch, kTextCapacity)) return false;
+    // Each selection's list starts without a disc; a prefix carries over to
+    // the items after it in the same list only.
+    currentDisc = 0;
+    d.selectNeedsDisc[i] = 0;
+    const char* cursor = b.scratch;
+    for (int j = 0; j < kMaxSelectFiles; ++j) {
+      if (NextItem(d.installFiles[i][j], cursor, b.scratch + kTextCapacity)) {
+        d.installFileDiscs[i][j] = currentDisc;
+        if (currentDisc != 0) d.selectNeedsDisc[i] = 1;
+        continue;
+      }
+      if (j == 0) {
+        ShowListError(b, b.key);
+        return false;
+      }
+      d.installFiles[i][j][0] = '\0';
+      break;
+    }
+  }
+  return true;
+}
+
+bool ReadShortcuts(Buffers& b) {
+  InstallDescription& d = installDescription;
+  if (!ReadSetupInt("Shortcuts", d.shortcutCount)) return false;
+  if (d.shortcutCount > kMaxShortcuts) {
+    ShowConfigError("SETUP.INI : Shortcuts オーバー");
+    return false;
+  }
+  for (int i = 0; i < d.shortcutCount; ++i) {
+    FormatText(b.key, "Shortcut%i", i);
+    if (!ReadSetupValue(b.key, b.scratch, kPathCapacity)) return false;
+    const char* cursor = b.scratch;
+    const char* end = b.scratch + kPathCapacity;
+    if (!NextItem(d.shortcuts[i][0], cursor, end) || !NextItem(d.shortcuts[i][1], cursor, end)) {
+      ShowListError(b, b.key);
+      return false;
+    }
+    if (!NextItem(d.shortcuts[i][2], cursor, end)) d.shortcuts[i][2][0] = '\0';
+  }
+  return true;
+}
+
+bool ReadExecApp(Buffers& b) {
+  InstallDescription& d = installDescription;
+  if (!ReadSetupValue("ExecApp", b.scratch, kPathCapacity)) {
+    d.execApp[0][0] = '\0';
+    return true;
+  }
+  const char* cursor = b.scratch;
+  const char* end = b.scratch + kPathCapacity;
+  if (!NextItem(d.execApp[0], cursor, end) || !NextItem(d.execApp[1], cursor, end)) {
+    ShowListError(b, "ExecApp");
+    return false;
+  }
+  return true;
+}
+
+void ReadDirectXFlags() {
+  int32_t value;
+  if (!ReadSetupInt("InstallDirectX", value)) {
+    installDescription.directXFlags = 0;
+    return;
+  }
+  uint32_t flags = 0x00010000;        // the runtime
+  if (value & 1) flags |= 0x00000008;  // display drivers
+  if (value & 2) flags |= 0x00000010;  // sound drivers
+  installDescription.directXFlags = flags;
+}
+
+void ReadOptionalValues(Buffers& b) {
+  InstallDescription& d = installDescription;
+  if (!ReadSetupValue("GameClass", updaterState.gameClass, kPathCapacity))
+    CopyText(updaterState.gameClass, updaterState.gameTitle);
+
+  if (!ReadSetupInt("DefaultSelect", d.defaultSelect)) d.defaultSelect = 0;
+
+  for (int i = 0; i < d.installSelects; ++i) {
+    FormatText(b.key, "InstallSize%i", i);
+    int32_t size;
+    // The size is the 32-bit value read as unsigned: "-1" is 2^32 - 1.
+    d.installSizes[i] = ReadSetupInt(b.key, size) ? static_cast<uint32_t>(size) : 0;
+  }
+
+  for (int disc = 0; disc < kDiscCount; ++disc) {
+    FormatText(b.key, "DiskCheckFile%i", disc);
+    ReadSetupValue(b.key, d.diskCheckFiles[disc], kPathCapacity);  // empty when missing
+  }
+}
+
+void ReadTextsAndUninstallFiles(Buffers& b) {
+  InstallDescription& d = installDescription;
+  if (!ReadSetupValue("InstallDXMessage", d.installDXMessage, kTextCapacity))
+    CopyText(d.installDXMessage, "ＤｉｒｅｃｔＸをインストールする");
+  if (!ReadSetupValue("SelectSetupMessage", d.selectSetupMessage, kTextCapacity))
+    CopyText(d.selectSetupMessage, "インストール方法を選択して下さい");
+
+  if (ReadSetupValue("AdditionalUninstallFiles", b.scratch, kTextCapacity)) {
+    const char* cursor = b.scratch;
+    d.additionalUninstallCount = 0;
+    while (d.additionalUninstallCount < kMaxUninstallFiles &&
+           NextItem(d.additionalUninstallFiles[d.additionalUninstallCount], cursor,
+                    b.scratch + kTextCapacity))
+      ++d.additionalUninstallCount;
+  }
+}
+
+}  // namespace
+
+int LoadInstallDescription() {
+  Buffers b;
+  if (!ReadRequiredValues() || !ReadSetupBmps(b) || !ReadSelections(b) || !ReadShortcuts(b))
+    return 0;
+  // Every key from here on is optional: a missing one is never reported.
+  updaterState.quiet = 1;
+  ReadOptionalValues(b);
+  if (!ReadExecApp(b)) return 0;
+  ReadDirectXFlags();
+  ReadTextsAndUninstallFiles(b);
+  return 1;
+}

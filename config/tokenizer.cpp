@@ -1,0 +1,45 @@
+#include "config/tokenizer.h"
+
+int currentDisc = 0;
+
+bool IsItemDelimiter(unsigned char c) { return c == '\0' || c == '\n' || c == '\r' || c == ','; }
+
+int NextItem(char* item, size_t itemCapacity, const char*& cursor, const char* listEnd) {
+  // The end of the filled part reads as a NUL, so a list whose value fills
+  // its buffer ends there without looking at the bytes behind it.
+  auto byteAt = [listEnd](const char* p) -> unsigned char {
+    return p < listEnd ? static_cast<unsigned char>(*p) : 0;
+  };
+
+  while (byteAt(cursor) == ' ') ++cursor;
+  if (IsItemDelimiter(byteAt(cursor))) return 0;
+
+  // Only a single character before a colon is a disc prefix ("12:x" has none);
+  // a drive letter counts as one too.
+  if (byteAt(cursor + 1) == ':') {
+    unsigned char disc = byteAt(cursor);
+    currentDisc = disc >= '0' && disc <= '9' ? disc - '0' : 0;
+    cursor += 2;
+  }
+
+  size_t length = 0;
+  for (;;) {
+    unsigned char c = byteAt(cursor);
+    if (cursor < listEnd) ++cursor;
+    if (IsItemDelimiter(c)) break;
+    if (length + 1 < itemCapacity) item[length++] = static_cast<char>(c);
+  }
+  if (itemCapacity > 0) item[length] = '\0';
+  return 1;
+}
+
+void ParseDecimal(const char* text, int32_t& value) {
+  auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (isSpace(*text)) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  uint32_t result = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) result = result * 10u + static_cast<uint32_t>(*text - '0');
+  if (negative) result = 0u - result;
+  value = static_cast<int32_t>(result);  // modular since C++20
+}
