@@ -1,0 +1,49 @@
+// Writing one entry of the opened update package to a file, and the
+// free-space query that the extraction and the update run use.
+#pragma once
+
+#include <cstdint>
+
+// A FILETIME as two 32-bit halves, low half first (the same layout).
+struct FileTime {
+  uint32_t low;
+  uint32_t high;
+};
+
+// Writes the entry called `name` (letter case ignored, first match in
+// directory order) of updaterState's package to destinationPath.
+// Returns 1 on success, 0 on failure. A missing entry, a lack of space,
+// corrupt entry data and a failed allocation are reported in a box; a folder
+// at the destination and a failed write are silent. On any failure an
+// existing destination file keeps its contents.
+int ExtractEntry(const char* name, const char* destinationPath);
+
+// Creates or replaces the file at path with length bytes from data, giving it
+// *fileTime (when given) as creation, last-access and last-write time. The
+// bytes go to a temporary file in the same folder first, which then replaces
+// the destination: a failure leaves an existing file as it was and no
+// temporary behind. Returns 1 or 0.
+int WriteFileWithTime(const char* path, const void* data, uint32_t length,
+                      const FileTime* fileTime);
+
+// Free-space figures of the drive named by root (for example "C:"): bytes
+// available to the caller, the drive's total size and, when free is given,
+// all free bytes. Nonzero on success; on failure the outputs are untouched.
+int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint64_t* free);
+
+// The system calls behind the failures that no real condition produces in a
+// test (a failing replace, failing free-space queries, figures of any size).
+// Tests may point them elsewhere; ResetExtractionCalls restores the real ones.
+struct ExtractionCalls {
+  // Moves from over to, replacing to. Nonzero on success.
+  int (*replaceFile)(const char* from, const char* to);
+  // Stands in for GetDiskFreeSpaceExA when set; when none, the address
+  // looked up in kernel32 is used.
+  int (*diskFreeSpaceEx)(const char* root, uint64_t* available, uint64_t* total,
+                         uint64_t* free);
+  // GetDiskFreeSpaceA.
+  int (*diskFreeSpace)(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
+                       uint32_t* freeClusters, uint32_t* totalClusters);
+};
+extern ExtractionCalls extractionCalls;
+void ResetExtractionCalls();

@@ -1,0 +1,202 @@
+#include "package/extract_entry.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/system.h"
+#include "app/updater_state.h"
+#include "config/bounded_text.h"
+#include "config/error_boxes.h"
+#include "package/block.h"
+#include "package/decompress.h"
+#include "package/open_package.h"
+
+namespace {
+
+int RealReplaceFile(const char* from, const char* to) {
+  return SysMoveFileReplace(from, to) ? 1 : 0;
+}
+
+int RealDiskFreeSpace(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
+                      uint32_t* freeClusters, uint32_t* totalClusters) {
+  DWORD sectors = 0, bytes = 0, freeCount = 0, totalCount = 0;
+  if (!SysGetDiskFreeSpace(root, &sectors, &bytes, &freeCount, &totalCount)) return 0;
+  *sectorsPerCluster = sectors;
+  *bytesPerSector = bytes;
+  *freeClusters = freeCount;
+  *totalClusters = totalCount;
+  return 1;
+}
+
+constexpr ExtractionCalls kRealCalls = {RealReplaceFile, nullptr, RealDiskFreeSpace};
+
+// True when path fits a path buffer (fewer than kPathCapacity bytes).
+bool PathFits(const char* path) {
+  for (size_t i = 0; i < kPathCapacity; ++i)
+    if (path[i] == '\0') return true;
+  return false;
+}
+
+// The first entry, in directory order, whose name equals name without regard
+// to letter case. A name field that fills all its bytes is read as if
+// terminated after them.
+bool FindEntry(const char* name, uint32_t* index) {
+  const UpdatePackage* package = updaterState.package;
+  if (!package || !updaterState.entries) return false;
+  for (uint32_t i = 0; i < package->header.entryCount; ++i) {
+    char entryName[kEntryNameField + 1] = {};
+    std::memcpy(entryName, updaterState.entries[i].name, kEntryNameField);
+    if (SysCompareTextNoCase(entryName, name) == 0) {
+      *index = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Length of the folder part of path, its last separator included (0 for a
+// bare name). Double-byte characters are stepped over whole, since their
+// second byte may be a backslash.
+size_t FolderLength(const char* path) {
+  size_t folder = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (IsDBCSLeadByte(c) && path[i + 1] != '\0') {
+      ++i;
+      continue;
+    }
+    if (c == '\\' || c == '/' || (i == 1 && c == ':')) folder = i + 1;
+  }
+  return folder;
+}
+
+// Creates a new, empty temporary file beside path (same folder, so that the
+// final replace is a rename on one drive); its name goes to temp.
+HANDLE CreateTemporaryBeside(const char* path, char (&temp)[kPathCapacity]) {
+  size_t folder = FolderLength(path);
+  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
+  for (DWORD attempt = 0; attempt < 64; ++attempt) {
+    char name[16];
+    FormatText(name, "~FA%05X.TMP", static_cast<unsigned>((seed + attempt) & 0xFFFFF));
+    CopyText(temp, path);
+    temp[folder] = '\0';
+    if (!AppendText(temp, name)) return INVALID_HANDLE_VALUE;
+    HANDLE file = SysCreateFile(temp, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+bool SetTimes(HANDLE file, const FileTime* fileTime) {
+  FILETIME time{fileTime->low, fileTime->high};
+  return SetFileTime(file, &time, &time, &time) != 0;
+}
+
+}  // namespace
+
+static_assert(sizeof(FileTime) == sizeof(FILETIME));
+
+ExtractionCalls extractionCalls = kRealCalls;
+
+void ResetExtractionCalls() { extractionCalls = kRealCalls; }
+
+int WriteFileWithTime(const char* path, const void* data, uint32_t length,
+                      const FileTime* fileTime) {
+  if (!PathFits(path)) return 0;
+  char temp[kPathCapacity];
+  HANDLE file = CreateTemporaryBeside(path, temp);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  bool ok = WriteFile(file, data, length, &written, nullptr) && written == length;
+  if (ok && fileTime) ok = SetTimes(file, fileTime);
+  if (!CloseHandle(file)) ok = false;
+  ok = ok && extractionCalls.replaceFile(temp, path);
+  if (!ok) {
+    SysDeleteFile(temp);
+    return 0;
+  }
+  // Some file systems hand a name that was just replaced its old creation
+  // time ("tunnelling"); setting the times once more on the final name makes
+  // all three the entry's own.
+  if (fileTime) {
+    HANDLE final = SysCreateFile(path, FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL);
+    if (final == INVALID_HANDLE_VALUE) return 0;
+    ok = SetTimes(final, fileTime);
+    if (!CloseHandle(final)) ok = false;
+  }
+  return ok ? 1 : 0;
+}
+
+int ExtractEntry(const char* name, const char* destinationPath) {
+  if (!PathFits(destinationPath)) return 0;
+
+  uint32_t index = 0;
+  if (!FindEntry(name, &index)) {
+    ShowUpdateError("Can't Find File in Resource !!");
+    return 0;
+  }
+  const PackageEntry& entry = updaterState.entries[index];
+
+  // The drive string is the destination's first two bytes, whatever they are.
+  char drive[kPathCapacity] = {};
+  for (size_t i = 0; i < 2 && destinationPath[i] != '\0'; ++i) drive[i] = destinationPath[i];
+  uint64_t available = 0, total = 0, free = 0;
+  // When neither query answers there are no figures to compare with, so the
+  // check is skipped; a drive that is really full then fails the write.
+  if (QueryFreeSpace(drive, &available, &total, &free) && entry.originalSize > available) {
+    char message[kPathCapacity];
+    FormatText(message, "ディスク容量が足りません。%s ドライブに %u バイトの空き容量が必要です",
+               drive, static_cast<unsigned>(entry.originalSize - available));
+    ShowUpdateError(message);
+    return 0;
+  }
+
+  uint32_t offset = 0;
+  if (!updaterState.packageBytes ||
+      !EntryDataInside(updaterState.package, index, updaterState.packageSize, &offset)) {
+    ShowUpdateError("RESOURCE READ ERROR");
+    return 0;
+  }
+  const uint8_t* stored = updaterState.packageBytes + offset;
+  const void* data = stored;
+  void* block = nullptr;
+  if (entry.flags & kEntryFlagCompressed) {
+    block = AllocBlock(entry.originalSize);
+    if (!block) {
+      ShowUpdateError("Can't Allocate Memory !!");
+      return 0;
+    }
+    // The stream must fill the block exactly, within the entry's own bytes.
+    DecodeCounts counts{};
+    DecodeResult decoded = DecompressStream(static_cast<uint8_t*>(block), entry.originalSize,
+                                            stored, entry.storedSize, &counts);
+    if (decoded != DecodeOk || counts.written != entry.originalSize) {
+      FreeBlock(block);
+      ShowUpdateError("RESOURCE READ ERROR");
+      return 0;
+    }
+    data = block;
+  } else if (entry.storedSize != entry.originalSize) {
+    ShowUpdateError("RESOURCE READ ERROR");
+    return 0;
+  }
+
+  int result = 0;
+  DWORD attributes = SysGetFileAttributes(destinationPath);
+  bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (!exists || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // A read-only file could not be replaced.
+    bool cleared = exists && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (cleared) SysSetFileAttributes(destinationPath, FILE_ATTRIBUTE_NORMAL);
+    FileTime time{entry.fileTimeLow, entry.fileTimeHigh};
+    result = WriteFileWithTime(destinationPath, data, entry.originalSize, &time);
+    // The old file is still there after a failed write: give it back its attributes.
+    if (!result && cleared) SysSetFileAttributes(destinationPath, attributes);
+  }
+  FreeBlock(block);
+  return result;
+}
