@@ -54,7 +54,7 @@ check "help command" "$fa2" help >/dev/null
 
 check "create" "$fa2" create P.FA2 in/UPDATE.INI in/GAME.WAD in/NOISE.BIN in/EMPTY.DAT in/ABCDEFGHIJ.TXT in/other/update.ini
 check "test" "$fa2" test P.FA2 >test.txt
-"$fa2" list P.FA2 >list.txt
+"$fa2" list P.FA2 | tr -d '\r' >list.txt   # the Windows build writes CRLF
 check "list shows six rows" test "$(grep -c '^[A-Za-z]' list.txt)" -eq 7
 check "list keeps command-line order" test "$(sed -n 2p list.txt | awk '{print $1}')" = UPDATE.INI
 check "list time in UTC" grep -q 'UPDATE.INI .*2001-02-03T04:05:06Z' list.txt
@@ -68,6 +68,7 @@ for f in GAME.WAD NOISE.BIN EMPTY.DAT ABCDEFGHIJ.TXT; do
   check "extracted $f equal" cmp -s "in/$f" "out/$f"
 done
 check "first of two same names wins" cmp -s in/UPDATE.INI out/UPDATE.INI
+check "a later entry of the same name is not written" test "$(ls out | grep -ci '^update.ini$')" -eq 1
 check "time kept (UPDATE.INI)" test "$(stat -c %Y out/UPDATE.INI)" -eq "$(stat -c %Y in/UPDATE.INI)"
 check "time kept (GAME.WAD)" test "$(stat -c %Y out/GAME.WAD)" -eq "$(stat -c %Y in/GAME.WAD)"
 check "empty file extracted" test -f out/EMPTY.DAT -a ! -s out/EMPTY.DAT

@@ -42,7 +42,8 @@ const char kHelp[] =
     "  fa2 extract PKG [-C DIR] [NAME...]\n"
     "      Writes the named entries (all entries when no name is given) into DIR\n"
     "      (default: the current folder) with their modification times. Names are\n"
-    "      matched without regard to letter case; the first entry of a name wins.\n"
+    "      matched without regard to letter case; the first entry of a name wins,\n"
+    "      also when all entries are written.\n"
     "  fa2 test PKG\n"
     "      Decodes every entry and checks that its data lies inside the package,\n"
     "      that a compressed entry decodes to exactly its original size within its\n"
@@ -368,7 +369,16 @@ int Extract(const std::vector<std::string>& args) {
   // Choose and check every entry before anything is written.
   std::vector<uint32_t> chosen;
   if (positional.size() == 1) {
-    for (uint32_t i = 0; i < count; ++i) chosen.push_back(i);
+    // A later entry whose name differs from an earlier one only in case is
+    // never found by a lookup, and on a case-insensitive file system it would
+    // overwrite the earlier one: every file gets the entry a lookup finds.
+    for (uint32_t i = 0; i < count; ++i) {
+      bool shadowed = false;
+      for (uint32_t j : chosen)
+        shadowed = shadowed || SameName(EntryName(pkg.directory->entries[j]),
+                                        EntryName(pkg.directory->entries[i]));
+      if (!shadowed) chosen.push_back(i);
+    }
   } else {
     for (size_t k = 1; k < positional.size(); ++k) {
       uint32_t i = 0;
