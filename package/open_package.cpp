@@ -34,43 +34,65 @@ bool DirectoryBytes(uint32_t entryCount, uint32_t* bytes) {
 // Decodes a compressed directory into the result block; the stream must give
 // exactly the expected number of bytes.
 bool DecodeDirectory(UpdatePackage* result, uint32_t directoryBytes, const uint8_t* stream,
-                     uint32_t streamLength) {
+                     uint32_t streamLength, PackageProblem* problem) {
   DecodeCounts counts{};
   uint8_t* entries = reinterpret_cast<uint8_t*>(result) + kHeaderSize;
   DecodeResult r = DecompressStream(entries, directoryBytes, stream, streamLength, &counts);
-  return r == DecodeOk && counts.written == directoryBytes;
+  problem->decode = r;
+  problem->decodedBytes = counts.written;
+  if (r != DecodeOk) problem->what = OpenDirectoryCorrupt;
+  else if (counts.written != directoryBytes) problem->what = OpenDirectoryWrongSize;
+  return problem->what == OpenOk;
 }
 
-UpdatePackage* OpenInMemory(const uint8_t* bytes, uint32_t size) {
-  if (size < kHeaderSize) return nullptr;
+}  // namespace
+
+UpdatePackage* OpenPackageBytes(const uint8_t* bytes, uint32_t size, PackageProblem* problem) {
+  PackageProblem ignored;
+  if (!problem) problem = &ignored;
+  *problem = PackageProblem{};
+  if (size < kHeaderSize) {
+    // A file that begins like a package but stops early is cut short, not foreign.
+    const uint8_t magic[4] = {'F', 'A', '2', 0};
+    bool begins = size > 0 && std::memcmp(bytes, magic, size < 4 ? size : 4) == 0;
+    problem->what = begins ? OpenShortHeader : OpenNotPackage;
+    return nullptr;
+  }
   PackageHeader header;
   std::memcpy(&header, bytes, kHeaderSize);
   uint32_t directoryBytes;
-  if (header.magic != kPackageMagic || !DirectoryBytes(header.entryCount, &directoryBytes))
-    return nullptr;
-  if (header.directoryOffset < kHeaderSize || header.directoryOffset > size) return nullptr;
+  if (header.magic != kPackageMagic) problem->what = OpenNotPackage;
+  else if (header.directoryOffset < kHeaderSize || header.directoryOffset > size)
+    problem->what = OpenDirectoryOutside;
+  else if (!DirectoryBytes(header.entryCount, &directoryBytes))
+    problem->what = OpenTooManyEntries;
+  if (problem->what != OpenOk) return nullptr;
 
   auto* result = static_cast<UpdatePackage*>(AllocBlock(directoryBytes + kHeaderSize));
-  if (!result) return nullptr;
-  bool ok;
+  if (!result) {
+    problem->what = OpenNoMemory;
+    return nullptr;
+  }
   if (header.flags & kHeaderFlagCompressedDirectory) {
     // The compressed directory runs from its offset to the package's end;
     // it is decoded in place, no copy of the stream is needed.
-    ok = DecodeDirectory(result, directoryBytes, bytes + header.directoryOffset,
-                         size - header.directoryOffset);
+    DecodeDirectory(result, directoryBytes, bytes + header.directoryOffset,
+                    size - header.directoryOffset, problem);
+  } else if (directoryBytes > size - header.directoryOffset) {
+    problem->what = OpenDirectoryTruncated;
   } else {
-    ok = directoryBytes <= size - header.directoryOffset;
-    if (ok)
-      std::memcpy(reinterpret_cast<uint8_t*>(result) + kHeaderSize,
-                  bytes + header.directoryOffset, directoryBytes);
+    std::memcpy(reinterpret_cast<uint8_t*>(result) + kHeaderSize,
+                bytes + header.directoryOffset, directoryBytes);
   }
-  if (!ok) {
+  if (problem->what != OpenOk) {
     FreeBlock(result);
     return nullptr;
   }
   std::memcpy(result, &header, kHeaderSize);
   return result;
 }
+
+namespace {
 
 UpdatePackage* OpenFile(const char* path) {
   std::FILE* file = std::fopen(path, "rb");
@@ -99,7 +121,8 @@ UpdatePackage* OpenFile(const char* path) {
     stream = static_cast<uint8_t*>(AllocBlock(streamLength));
     if (!stream) goto done;
     if (std::fread(stream, 1, streamLength, file) != streamLength) goto done;
-    ok = DecodeDirectory(result, directoryBytes, stream, streamLength);
+    PackageProblem problem;
+    ok = DecodeDirectory(result, directoryBytes, stream, streamLength, &problem);
   } else {
     ok = std::fread(reinterpret_cast<uint8_t*>(result) + kHeaderSize, 1, directoryBytes,
                     file) == directoryBytes;
@@ -121,7 +144,22 @@ done:
 UpdatePackage* OpenPackage(const void* source, uint32_t size) {
   if (!source) return nullptr;
   if (size == 0) return OpenFile(static_cast<const char*>(source));
-  return OpenInMemory(static_cast<const uint8_t*>(source), size);
+  return OpenPackageBytes(static_cast<const uint8_t*>(source), size, nullptr);
+}
+
+const char* OpenProblemText(OpenProblem problem) {
+  switch (problem) {
+    case OpenOk: return "ok";
+    case OpenNotPackage: return "not an FA2 package";
+    case OpenShortHeader: return "truncated: shorter than the 16-byte header";
+    case OpenDirectoryOutside: return "directory offset outside the package";
+    case OpenTooManyEntries: return "entry count too large";
+    case OpenDirectoryTruncated: return "truncated: directory passes the end of the package";
+    case OpenDirectoryCorrupt: return "compressed directory is corrupt";
+    case OpenDirectoryWrongSize: return "compressed directory does not decode to its entry count";
+    case OpenNoMemory: return "out of memory";
+  }
+  return "cannot open package";
 }
 
 bool EntryDataOffset(const UpdatePackage* package, uint32_t index, uint32_t* offset) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "package/decompress.h"
 #include "package/fa2_format.h"
 
 // size != 0: source is the whole package in memory, size bytes long.
@@ -12,6 +13,29 @@
 // not hold together (wrong magic, directory outside the package, a compressed
 // directory that does not decode to exactly entryCount * 32 bytes).
 UpdatePackage* OpenPackage(const void* source, uint32_t size);
+
+// Why an in-memory package could not be opened.
+enum OpenProblem {
+  OpenOk = 0,
+  OpenNotPackage,          // wrong magic
+  OpenShortHeader,         // begins like a package, shorter than its header
+  OpenDirectoryOutside,    // directoryOffset before the data area or past the end
+  OpenTooManyEntries,      // entryCount * 32 + 16 passes 32 bits
+  OpenDirectoryTruncated,  // plain directory passes the end
+  OpenDirectoryCorrupt,    // compressed directory does not decode (see decode)
+  OpenDirectoryWrongSize,  // it decodes, to decodedBytes instead of entryCount * 32
+  OpenNoMemory,
+};
+struct PackageProblem {
+  OpenProblem what = OpenOk;
+  DecodeResult decode = DecodeOk;
+  size_t decodedBytes = 0;
+};
+const char* OpenProblemText(OpenProblem problem);
+
+// The in-memory form of OpenPackage (size must not be 0 for a real package),
+// which also says why it failed when problem is given.
+UpdatePackage* OpenPackageBytes(const uint8_t* bytes, uint32_t size, PackageProblem* problem);
 
 // Where the data of entry `index` starts: 16 plus the padded stored sizes of
 // the entries before it. False when the offset passes 32 bits.

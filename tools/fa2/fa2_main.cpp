@@ -197,34 +197,32 @@ void LoadPackage(const std::string& path, LoadedPackage* pkg) {
   pkg->path = path;
   pkg->bytes = ReadFileBytes(path);
   const Bytes& b = pkg->bytes;
-  if (b.size() < 4 || Get32(b.data()) != kPackageMagic) {
-    if (!b.empty() && b.size() < 4 && std::memcmp(b.data(), "FA2", b.size()) == 0)
-      Fail(path, "truncated: shorter than the 16-byte header");
-    Fail(path, "not an FA2 package");
-  }
-  if (b.size() < kHeaderSize) Fail(path, "truncated: shorter than the 16-byte header");
-  uint32_t flags = Get32(b.data() + 4), offset = Get32(b.data() + 8), count = Get32(b.data() + 12);
+  if (b.size() > UINT32_MAX) Fail(path, "larger than 4 GiB, not an FA2 package");
   uint32_t size = static_cast<uint32_t>(b.size());
-  if (offset < kHeaderSize || offset > size)
-    Fail(path, "directory offset " + std::to_string(offset) + " outside the file of " +
-                   std::to_string(size) + " bytes");
-  if (count > (UINT32_MAX - kHeaderSize) / kEntrySize)
-    Fail(path, "entry count " + std::to_string(count) + " too large");
+  PackageProblem problem;
+  pkg->directory = size ? OpenPackageBytes(b.data(), size, &problem) : nullptr;
+  if (pkg->directory) return;
+  if (size == 0) Fail(path, OpenProblemText(OpenNotPackage));
+  // Past the header check the header's own figures make the reason concrete.
+  uint32_t offset = Get32(b.data() + 8), count = Get32(b.data() + 12);
   uint64_t dirBytes = uint64_t{count} * kEntrySize;
-  if (flags & kHeaderFlagCompressedDirectory) {
-    Bytes scratch(dirBytes);
-    DecodeCounts c{};
-    DecodeResult r = DecompressStream(scratch.data(), scratch.size(), b.data() + offset,
-                                      size - offset, &c);
-    if (r != DecodeOk) Fail(path, std::string("directory: ") + DecodeResultText(r));
-    if (c.written != dirBytes)
-      Fail(path, "directory decodes to " + std::to_string(c.written) + " bytes, not " +
+  switch (problem.what) {
+    case OpenDirectoryOutside:
+      Fail(path, "directory offset " + std::to_string(offset) + " outside the file of " +
+                     std::to_string(size) + " bytes");
+    case OpenTooManyEntries:
+      Fail(path, "entry count " + std::to_string(count) + " too large");
+    case OpenDirectoryTruncated:
+      Fail(path, "truncated: directory of " + std::to_string(count) +
+                     " entries passes the end of the file");
+    case OpenDirectoryCorrupt:
+      Fail(path, std::string("directory: ") + DecodeResultText(problem.decode));
+    case OpenDirectoryWrongSize:
+      Fail(path, "directory decodes to " + std::to_string(problem.decodedBytes) + " bytes, not " +
                      std::to_string(dirBytes) + " for " + std::to_string(count) + " entries");
-  } else if (dirBytes > size - offset) {
-    Fail(path, "truncated: directory of " + std::to_string(count) + " entries passes the end of the file");
+    default:
+      Fail(path, OpenProblemText(problem.what));
   }
-  pkg->directory = OpenPackage(b.data(), size);
-  if (!pkg->directory) Fail(path, "cannot open package");
 }
 
 std::string EntryName(const PackageEntry& e) {
