@@ -203,7 +203,10 @@ void LoadPackage(const std::string& path, LoadedPackage* pkg) {
   pkg->directory = size ? OpenPackageBytes(b.data(), size, &problem) : nullptr;
   if (pkg->directory) return;
   if (size == 0) Fail(path, OpenProblemText(OpenNotPackage));
-  // Past the header check the header's own figures make the reason concrete.
+  if (problem.what == OpenNotPackage || problem.what == OpenShortHeader ||
+      problem.what == OpenNoMemory)
+    Fail(path, OpenProblemText(problem.what));
+  // The header is whole from here on; its own figures make the reason concrete.
   uint32_t offset = Get32(b.data() + 8), count = Get32(b.data() + 12);
   uint64_t dirBytes = uint64_t{count} * kEntrySize;
   switch (problem.what) {
