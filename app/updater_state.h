@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "config/bounded_text.h"
+#include "base/bounded_text.h"
 #include "package/fa2_format.h"
 
 struct UpdaterState {

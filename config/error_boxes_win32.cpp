@@ -1,6 +1,6 @@
 #include "config/error_boxes.h"
 
-#include "app/system.h"
+#include "base/system.h"
 #include "app/updater_state.h"
 
 namespace {

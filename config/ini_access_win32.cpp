@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/system.h"
+#include "base/system.h"
 #include "app/updater_state.h"
 #include "config/error_boxes.h"
 #include "config/tokenizer.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "config/bounded_text.h"
+#include "base/bounded_text.h"
 
 constexpr int kMaxSetupBmps = 20;
 constexpr int kMaxSelects = 3;

@@ -1,6 +1,6 @@
 #include "config/join_path.h"
 
-#include "config/bounded_text.h"
+#include "base/bounded_text.h"
 
 bool JoinPath(char* path, size_t capacity, const char* name) {
   size_t length = 0;

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "app/system.h"
+#include "base/system.h"
 #include "app/updater_state.h"
-#include "config/bounded_text.h"
+#include "base/bounded_text.h"
 #include "config/error_boxes.h"
 #include "package/block.h"
 #include "package/decompress.h"

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/system.h"
+#include "base/system.h"
 #include "package/extract_entry.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/bounded_text.h"
+#include "base/bounded_text.h"
 #include "config/tokenizer.h"
 
 namespace {

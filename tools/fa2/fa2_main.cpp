@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "config/bounded_text.h"
+#include "base/bounded_text.h"
 #include "package/block.h"
 #include "package/compress.h"
 #include "package/decompress.h"

@@ -1,4 +1,4 @@
-#include "config/bounded_text.h"
+#include "base/bounded_text.h"
 
 namespace {
 
