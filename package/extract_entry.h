@@ -32,7 +32,8 @@ int WriteFileWithTime(const char* path, const void* data, uint32_t length,
 int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint64_t* free);
 
 // The system calls behind the failures that no real condition produces in a
-// test (a failing replace, failing free-space queries, figures of any size).
+// test (a failing replace, failing free-space queries, figures of any size,
+// an allocation that cannot be had whatever the address space).
 // Tests may point them elsewhere; ResetExtractionCalls restores the real ones.
 struct ExtractionCalls {
   // Moves from over to, replacing to. Nonzero on success.
@@ -44,6 +45,8 @@ struct ExtractionCalls {
   // GetDiskFreeSpaceA.
   int (*diskFreeSpace)(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
                        uint32_t* freeClusters, uint32_t* totalClusters);
+  // Takes the block an entry is decoded into (AllocBlock); none on failure.
+  void* (*allocate)(uint32_t size);
 };
 extern ExtractionCalls extractionCalls;
 void ResetExtractionCalls();

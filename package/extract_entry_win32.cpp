@@ -29,7 +29,7 @@ int RealDiskFreeSpace(const char* root, uint32_t* sectorsPerCluster, uint32_t* b
   return 1;
 }
 
-constexpr ExtractionCalls kRealCalls = {RealReplaceFile, nullptr, RealDiskFreeSpace};
+constexpr ExtractionCalls kRealCalls = {RealReplaceFile, nullptr, RealDiskFreeSpace, AllocBlock};
 
 // True when path fits a path buffer (fewer than kPathCapacity bytes).
 bool PathFits(const char* path) {
@@ -165,7 +165,7 @@ int ExtractEntry(const char* name, const char* destinationPath) {
   const void* data = stored;
   void* block = nullptr;
   if (entry.flags & kEntryFlagCompressed) {
-    block = AllocBlock(entry.originalSize);
+    block = extractionCalls.allocate(entry.originalSize);
     if (!block) {
       ShowUpdateError("Can't Allocate Memory !!");
       return 0;

@@ -1,28 +1,111 @@
-# Shared by the scripts: the Wine prefix of the build and an X display.
+# Shared by the scripts: the Windows targets, their Wine loaders and
+# prefixes, and an X display.
+#
+# Two prefixes live in the build folder: build/wineprefix, a WoW64 prefix for
+# 32-bit programs (made with the 32-bit loader, so it runs 64-bit ones too),
+# and build/wineprefix64, a win64-only prefix for 64-bit programs, which also
+# works on hosts that cannot execute 32-bit code at all.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# Creates the prefix once. A prefix made before wine32 was installed cannot
-# run 32-bit programs, so one without a syswow64 folder is made again.
+windows_targets_all="i686 x86_64"
+
+# True when this host executes 32-bit x86 code. Some kernels have the IA-32
+# emulation switched off: every i386 program, the 32-bit Wine loader
+# included, then fails with "Exec format error". A 93-byte i386 program that
+# only exits 0 tells.
+host_runs_i386() {
+  local probe status
+  probe=$(mktemp)
+  printf "$(sed 's/../\\x&/g' <<<"$i386_probe")" >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null
+  status=$?
+  rm -f "$probe"
+  return $status
+}
+i386_probe=7f454c46010101000000000000000000020003000100000054800408340000000000000000000000340020000100000000000000010000000000000000800408008004085d0000005d0000000500000000100000b80100000031dbcd80
+
+prefix_for() {
+  case "$1" in
+    i686) echo "$root/build/wineprefix" ;;
+    x86_64) echo "$root/build/wineprefix64" ;;
+    *) echo "unknown Windows target '$1'" >&2; return 1 ;;
+  esac
+}
+
+loader_for() {
+  case "$1" in
+    i686) echo /usr/lib/wine/wine ;;
+    x86_64) echo /usr/lib/wine/wine64 ;;
+    *) echo "unknown Windows target '$1'" >&2; return 1 ;;
+  esac
+}
+
+# The target of a Windows program from its PE header (the machine field
+# behind the "PE\0\0" signature): i686, x86_64, or nothing for other files.
+pe_target() {
+  local file=$1 offset machine
+  [ -f "$file" ] || return 0
+  offset=$(od -An -tu4 -j60 -N4 "$file" 2>/dev/null | tr -d ' ')
+  [ -n "$offset" ] || return 0
+  machine=$(od -An -tx2 -j$((offset + 4)) -N2 "$file" 2>/dev/null | tr -d ' ')
+  case "$machine" in
+    014c) echo i686 ;;
+    8664) echo x86_64 ;;
+  esac
+}
+
+# The target that scripts run when they are not told: i686 (the shipped
+# updater) where the host executes 32-bit code, x86_64 elsewhere.
+default_target() {
+  if host_runs_i386; then echo i686; else echo x86_64; fi
+}
+
+# ensure_wine_prefix [TARGET]: creates the prefix of TARGET once. Without a
+# TARGET it takes the default target and the caller's WINEPREFIX (or that
+# target's prefix), and exports WINEPREFIX for the commands that follow.
+# A WoW64 prefix made before wine32 was installed cannot run 32-bit
+# programs, so one without a syswow64 folder is made again; the win64 prefix
+# must not be a WoW64 one.
 ensure_wine_prefix() {
-  if [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    echo "creating Wine prefix $WINEPREFIX"
-    LANG=ja_JP.UTF-8 wine wineboot -i >/dev/null 2>&1 || true
-    wineserver -w
-    [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] || { echo "Wine prefix creation failed" >&2; return 1; }
-    # Windows open inside one virtual desktop: without a window manager, a
-    # top-level X window waits about two seconds for activation, which would
-    # make every message box of the tests that slow. The desktop also draws
-    # title bars for screenshots.
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
-    wineserver -k 2>/dev/null || true
-    wineserver -w
+  local target=${1:-} prefix marker
+  if [ -z "$target" ]; then
+    target=$(default_target)
+    export WINEPREFIX=${WINEPREFIX:-$(prefix_for "$target")}
+    prefix=$WINEPREFIX
+  else
+    prefix=$(prefix_for "$target")
   fi
+  case "$target" in
+    i686) marker="$prefix/drive_c/windows/syswow64" ;;
+    x86_64) marker="$prefix/drive_c/windows/system32/kernel32.dll" ;;
+  esac
+  if [ "$target" = x86_64 ] && [ -d "$prefix/drive_c/windows/syswow64" ]; then
+    rm -rf "$prefix"
+  fi
+  [ -e "$marker" ] && return 0
+  rm -rf "$prefix"
+  mkdir -p "$(dirname "$prefix")"
+  echo "creating the $target Wine prefix $prefix"
+  local loader
+  loader=$(loader_for "$target")
+  if [ "$target" = x86_64 ]; then
+    WINEPREFIX=$prefix WINEARCH=win64 LANG=ja_JP.UTF-8 "$loader" wineboot -i >/dev/null 2>&1 || true
+  else
+    WINEPREFIX=$prefix LANG=ja_JP.UTF-8 "$loader" wineboot -i >/dev/null 2>&1 || true
+  fi
+  WINEPREFIX=$prefix wineserver -w
+  [ -e "$marker" ] || { echo "Wine prefix creation failed ($prefix)" >&2; return 1; }
+  # Windows open inside one virtual desktop: without a window manager, a
+  # top-level X window waits about two seconds for activation, which would
+  # make every message box of the tests that slow. The desktop also draws
+  # title bars for screenshots.
+  WINEPREFIX=$prefix "$loader" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
+  WINEPREFIX=$prefix "$loader" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  WINEPREFIX=$prefix wineserver -w
 }
 
 # Starts Xvfb on a free display when there is no DISPLAY, and stops exactly
@@ -51,6 +134,11 @@ stop_display() {
   fi
 }
 
+# stop_wine [TARGET]: stops the Wine server of TARGET's prefix, or without a
+# TARGET of the caller's WINEPREFIX; never another prefix's.
 stop_wine() {
-  wineserver -k 2>/dev/null || true
+  local prefix=${WINEPREFIX:-}
+  [ -n "${1:-}" ] && prefix=$(prefix_for "$1")
+  [ -n "$prefix" ] || return 0
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 }

@@ -327,6 +327,8 @@ TEST(ExtractEntry, ShortfallAbove2To31IsShownUnsigned) {
   EXPECT_EQ(watcher.boxes[0].caption, "ゲーム アップデート");
 }
 
+void* NoBlock(uint32_t) { return nullptr; }
+
 TEST(ExtractEntry, FourGiBAvailableAlwaysPassesTheCheck) {
   LoadedPackage p;
   p.bytes = Build({{"BIG.DAT", Repeat('z', 4000)}}, false);
@@ -334,13 +336,17 @@ TEST(ExtractEntry, FourGiBAvailableAlwaysPassesTheCheck) {
   Load(p);
   fakeAvailable = uint64_t{4} << 30;
   extractionCalls.diskFreeSpaceEx = FakeFreeSpaceEx;
+  // Past the space check comes the block for the largest entry there can be;
+  // that it cannot be had (as in a 32-bit process) is reported, and nothing
+  // is written.
+  extractionCalls.allocate = NoBlock;
   std::string dir = MakeScratchFolder("fourgib");
   BoxWatcher watcher;
   EXPECT_EQ(ExtractEntry("BIG.DAT", (dir + "\\BIG.DAT").c_str()), 0);
   ResetExtractionCalls();
-  // Past the space check, a 32-bit process cannot take a block of 4 GiB.
   ASSERT_EQ(watcher.boxes.size(), 1u);
   EXPECT_EQ(watcher.boxes[0].text, "Can't Allocate Memory !!");
+  EXPECT_EQ(GetFileAttributesA((dir + "\\BIG.DAT").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(ExtractEntry, WithoutFreeSpaceFiguresTheCheckIsSkipped) {
