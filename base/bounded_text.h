@@ -19,6 +19,11 @@ constexpr bool IsCp932LeadByte(unsigned char c) {
 
 size_t TextLength(const char* text);
 
+// The longest part of text[0..limit) that does not end inside a double-byte
+// character: a lead byte whose second byte lies at or past limit is left out.
+// For cutting a text to fit a buffer.
+size_t WholeCharacters(const char* text, size_t limit);
+
 // dst = src. Returns false (and keeps as much of src as fits, never ending on
 // half a double-byte character) when src does not fit.
 bool CopyText(char* dst, size_t capacity, const char* src);
