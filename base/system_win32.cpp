@@ -59,7 +59,6 @@ int FormatText(char* buffer, size_t capacity, const char* format, ...) {
   return n;
 }
 
-int SysCompareTextNoCase(const char* a, const char* b) { return lstrcmpiA(a, b); }
 HMODULE SysLoadLibrary(const char* name) { return LoadLibraryA(name); }
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters) {
