@@ -298,7 +298,9 @@ TEST(PackageWriter, DirectoryAtTheFormatsLargestExpansionOpens) {
     Set32(package, 12, count);
     package.insert(package.end(), stream.begin(), stream.end());
     EXPECT_LE(uint64_t{count} * kEntrySize, MaxDecodedBytes(stream.size()));
-    if (count >= 1000) EXPECT_GT(uint64_t{count} * kEntrySize, MaxDecodedBytes(stream.size()) * 97 / 100);
+    if (count >= 1000) {
+      EXPECT_GT(uint64_t{count} * kEntrySize, MaxDecodedBytes(stream.size()) * 97 / 100);
+    }
     PackageProblem problem;
     UpdatePackage* opened =
         OpenPackageBytes(package.data(), static_cast<uint32_t>(package.size()), &problem);
