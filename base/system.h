@@ -33,7 +33,6 @@ int FormatText(char (&buffer)[N], const char* format, auto... args) {
   return FormatText(buffer, N, format, args...);
 }
 
-int SysCompareTextNoCase(const char* a, const char* b);  // lstrcmpi rules
 HMODULE SysLoadLibrary(const char* name);
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters);

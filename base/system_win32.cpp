@@ -4,6 +4,8 @@
 
 #include <cstdarg>
 
+#include "base/bounded_text.h"
+
 int SysMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
   return MessageBoxA(owner, text, caption, type);
 }
@@ -40,7 +42,12 @@ int FormatTextV(char* buffer, size_t capacity, const char* format, va_list args)
   // on overflow it may return -1 with a cut, terminated text.
   int n = wvnsprintfA(buffer, static_cast<int>(capacity), format, args);
   buffer[capacity - 1] = '\0';
-  if (n < 0) n = lstrlenA(buffer);
+  if (n < 0 || static_cast<size_t>(n) >= capacity - 1) {
+    // Possibly cut: never end on the first byte of a double-byte character.
+    size_t length = WholeCharacters(buffer, TextLength(buffer));
+    buffer[length] = '\0';
+    n = static_cast<int>(length);
+  }
   return n;
 }
 
@@ -52,7 +59,6 @@ int FormatText(char* buffer, size_t capacity, const char* format, ...) {
   return n;
 }
 
-int SysCompareTextNoCase(const char* a, const char* b) { return lstrcmpiA(a, b); }
 HMODULE SysLoadLibrary(const char* name) { return LoadLibraryA(name); }
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters) {

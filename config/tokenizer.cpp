@@ -1,5 +1,7 @@
 #include "config/tokenizer.h"
 
+#include "base/bounded_text.h"
+
 int currentDisc = 0;
 
 bool IsItemDelimiter(unsigned char c) { return c == '\0' || c == '\n' || c == '\r' || c == ','; }
@@ -23,12 +25,17 @@ int NextItem(char* item, size_t itemCapacity, const char*& cursor, const char* l
   }
 
   size_t length = 0;
+  bool cut = false;
   for (;;) {
     unsigned char c = byteAt(cursor);
     if (cursor < listEnd) ++cursor;
     if (IsItemDelimiter(c)) break;
     if (length + 1 < itemCapacity) item[length++] = static_cast<char>(c);
+    else cut = true;
   }
+  // Half a character at the end of a cut item would take the separator that
+  // a path join appends as its second byte.
+  if (cut) length = WholeCharacters(item, length);
   if (itemCapacity > 0) item[length] = '\0';
   return 1;
 }

@@ -16,8 +16,8 @@ bool IsItemDelimiter(unsigned char c);
 // terminator included) and moves cursor one byte past the item's delimiter.
 // listEnd is one past the last byte the INI reader filled (buffer + the
 // capacity it was read with); nothing from listEnd on is read, and reaching
-// it ends the list. An item longer than itemCapacity - 1 bytes is cut there,
-// while the cursor still moves past all of it. Returns 1 when an item was
+// it ends the list. An item longer than itemCapacity - 1 bytes is cut at the
+// last whole character that fits, while the cursor still moves past all of it. Returns 1 when an item was
 // taken, 0 at the end of the list (item not written).
 int NextItem(char* item, size_t itemCapacity, const char*& cursor, const char* listEnd);
 

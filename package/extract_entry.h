@@ -20,9 +20,10 @@ int ExtractEntry(const char* name, const char* destinationPath);
 
 // Creates or replaces the file at path with length bytes from data, giving it
 // *fileTime (when given) as creation, last-access and last-write time. The
-// bytes go to a temporary file in the same folder first, which then replaces
-// the destination: a failure leaves an existing file as it was and no
-// temporary behind. Returns 1 or 0.
+// bytes and times go to a temporary file in the same folder first (its name
+// fits wherever path does), which then replaces the destination: a failure
+// leaves an existing file as it was and no temporary behind, and once the
+// destination has been replaced the call has succeeded. Returns 1 or 0.
 int WriteFileWithTime(const char* path, const void* data, uint32_t length,
                       const FileTime* fileTime);
 

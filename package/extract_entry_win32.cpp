@@ -9,8 +9,8 @@
 #include "base/bounded_text.h"
 #include "config/error_boxes.h"
 #include "package/block.h"
-#include "package/decompress.h"
-#include "package/open_package.h"
+#include "package/entry_data.h"
+#include "package/entry_name.h"
 
 namespace {
 
@@ -39,15 +39,15 @@ bool PathFits(const char* path) {
 }
 
 // The first entry, in directory order, whose name equals name without regard
-// to letter case. A name field that fills all its bytes is read as if
-// terminated after them.
+// to letter case (by the rule the fa2 tool uses too). A name field that fills
+// all its bytes is read as if terminated after them.
 bool FindEntry(const char* name, uint32_t* index) {
   const UpdatePackage* package = updaterState.package;
   if (!package || !updaterState.entries) return false;
   for (uint32_t i = 0; i < package->header.entryCount; ++i) {
     char entryName[kEntryNameField + 1] = {};
     std::memcpy(entryName, updaterState.entries[i].name, kEntryNameField);
-    if (SysCompareTextNoCase(entryName, name) == 0) {
+    if (SameEntryName(entryName, name)) {
       *index = i;
       return true;
     }
@@ -62,7 +62,7 @@ size_t FolderLength(const char* path) {
   size_t folder = 0;
   for (size_t i = 0; path[i] != '\0'; ++i) {
     unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsDBCSLeadByte(c) && path[i + 1] != '\0') {
+    if (IsCp932LeadByte(c) && path[i + 1] != '\0') {
       ++i;
       continue;
     }
@@ -71,14 +71,37 @@ size_t FolderLength(const char* path) {
   return folder;
 }
 
+// A name for a temporary file: "~FA" with five hex digits and ".TMP" where
+// room allows 12 bytes, else room bytes ('~' and base-32 digits, or a digit
+// alone).
+void TemporaryName(char (&name)[16], size_t room, DWORD value) {
+  if (room >= 12) {
+    FormatText(name, "~FA%05X.TMP", static_cast<unsigned>(value & 0xFFFFF));
+    return;
+  }
+  const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
+  for (size_t i = 0; i < room; ++i) {
+    name[i] = i == 0 && room > 1 ? '~' : digits[value & 31];
+    if (i > 0 || room == 1) value >>= 5;
+  }
+  name[room] = '\0';
+}
+
 // Creates a new, empty temporary file beside path (same folder, so that the
-// final replace is a rename on one drive); its name goes to temp.
+// final replace is a rename on one drive); its name goes to temp. The name is
+// never longer than the room the path buffer leaves beside the folder, which
+// the destination's own name shows to be there, so a temporary fits
+// whenever the destination does.
 HANDLE CreateTemporaryBeside(const char* path, char (&temp)[kPathCapacity]) {
   size_t folder = FolderLength(path);
+  size_t room = kPathCapacity - 1 - folder;
+  if (room > 12) room = 12;
+  if (room == 0) return INVALID_HANDLE_VALUE;
   DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
   for (DWORD attempt = 0; attempt < 64; ++attempt) {
     char name[16];
-    FormatText(name, "~FA%05X.TMP", static_cast<unsigned>((seed + attempt) & 0xFFFFF));
+    TemporaryName(name, room, seed + attempt);
+    if (SameEntryName(name, path + folder)) continue;  // never the destination itself
     CopyText(temp, path);
     temp[folder] = '\0';
     if (!AppendText(temp, name)) return INVALID_HANDLE_VALUE;
@@ -118,17 +141,20 @@ int WriteFileWithTime(const char* path, const void* data, uint32_t length,
     SysDeleteFile(temp);
     return 0;
   }
-  // Some file systems hand a name that was just replaced its old creation
-  // time ("tunnelling"); setting the times once more on the final name makes
-  // all three the entry's own.
+  // The file is in place with the times set on the temporary. Some file
+  // systems hand a name that was just replaced its old creation time
+  // ("tunnelling"); setting the times once more on the final name makes all
+  // three the entry's own. Whether that works or not, the file was replaced:
+  // the write has succeeded.
   if (fileTime) {
     HANDLE final = SysCreateFile(path, FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL);
-    if (final == INVALID_HANDLE_VALUE) return 0;
-    ok = SetTimes(final, fileTime);
-    if (!CloseHandle(final)) ok = false;
+    if (final != INVALID_HANDLE_VALUE) {
+      SetTimes(final, fileTime);
+      CloseHandle(final);
+    }
   }
-  return ok ? 1 : 0;
+  return 1;
 }
 
 int ExtractEntry(const char* name, const char* destinationPath) {
@@ -155,32 +181,17 @@ int ExtractEntry(const char* name, const char* destinationPath) {
     return 0;
   }
 
-  uint32_t offset = 0;
-  if (!updaterState.packageBytes ||
-      !EntryDataInside(updaterState.package, index, updaterState.packageSize, &offset)) {
-    ShowUpdateError("RESOURCE READ ERROR");
+  EntryData data;
+  EntryDataResult taken =
+      updaterState.packageBytes
+          ? DecodeEntryData(updaterState.package, index, updaterState.packageBytes,
+                            updaterState.packageSize, &data, extractionCalls.allocate)
+          : EntryDataOutside;
+  if (taken == EntryDataNoMemory) {
+    ShowUpdateError("Can't Allocate Memory !!");
     return 0;
   }
-  const uint8_t* stored = updaterState.packageBytes + offset;
-  const void* data = stored;
-  void* block = nullptr;
-  if (entry.flags & kEntryFlagCompressed) {
-    block = extractionCalls.allocate(entry.originalSize);
-    if (!block) {
-      ShowUpdateError("Can't Allocate Memory !!");
-      return 0;
-    }
-    // The stream must fill the block exactly, within the entry's own bytes.
-    DecodeCounts counts{};
-    DecodeResult decoded = DecompressStream(static_cast<uint8_t*>(block), entry.originalSize,
-                                            stored, entry.storedSize, &counts);
-    if (decoded != DecodeOk || counts.written != entry.originalSize) {
-      FreeBlock(block);
-      ShowUpdateError("RESOURCE READ ERROR");
-      return 0;
-    }
-    data = block;
-  } else if (entry.storedSize != entry.originalSize) {
+  if (taken != EntryDataOk) {
     ShowUpdateError("RESOURCE READ ERROR");
     return 0;
   }
@@ -193,10 +204,10 @@ int ExtractEntry(const char* name, const char* destinationPath) {
     bool cleared = exists && (attributes & FILE_ATTRIBUTE_READONLY);
     if (cleared) SysSetFileAttributes(destinationPath, FILE_ATTRIBUTE_NORMAL);
     FileTime time{entry.fileTimeLow, entry.fileTimeHigh};
-    result = WriteFileWithTime(destinationPath, data, entry.originalSize, &time);
+    result = WriteFileWithTime(destinationPath, data.bytes, entry.originalSize, &time);
     // The old file is still there after a failed write: give it back its attributes.
     if (!result && cleared) SysSetFileAttributes(destinationPath, attributes);
   }
-  FreeBlock(block);
+  FreeBlock(data.block);
   return result;
 }

@@ -56,5 +56,16 @@ constexpr uint64_t PaddedSize64(uint32_t storedSize) {
   return (uint64_t{storedSize} + (kDataAlignment - 1)) & ~uint64_t{kDataAlignment - 1};
 }
 
+// The most a compressed stream can decode to. The longest match, 282 bytes,
+// costs 25 bits (2 + 1 + 8 + 1 for the distance, 5 + 8 for the length) and no
+// code gives more bytes per bit, so n stream bytes never give more than
+// n * 8 * 282 / 25, about 90 times n. A compressed directory that claims more
+// than this of the bytes left for it is refused before a block is taken.
+constexpr uint32_t kLongestMatch = 282;
+constexpr uint32_t kLongestMatchBits = 25;
+constexpr uint64_t MaxDecodedBytes(uint64_t streamBytes) {
+  return streamBytes * 8 * kLongestMatch / kLongestMatchBits;
+}
+
 // The structs above are read in place from little-endian bytes.
 static_assert(std::endian::native == std::endian::little);

@@ -24,25 +24,52 @@ long long TellPosition(std::FILE* file) {
 #endif
 }
 
-// entryCount * 32 + 16 must be computable in 32 bits.
-bool DirectoryBytes(uint32_t entryCount, uint32_t* bytes) {
-  if (entryCount > (UINT32_MAX - kHeaderSize) / kEntrySize) return false;
-  *bytes = entryCount * kEntrySize;
-  return true;
+// Checks the header's figures against a package of packageSize bytes: the
+// magic, the directory's place, and that a directory of entryCount entries
+// can come from the bytes between its offset and the end (a compressed one
+// decodes to at most MaxDecodedBytes of them). Both forms run this before
+// they take any block, so a hostile count cannot ask for gigabytes.
+OpenProblem CheckHeader(const PackageHeader& header, uint64_t packageSize,
+                        uint32_t* directoryBytes) {
+  if (header.magic != kPackageMagic) return OpenNotPackage;
+  if (header.directoryOffset < kHeaderSize || header.directoryOffset > packageSize)
+    return OpenDirectoryOutside;
+  // entryCount * 32 + 16 must be computable in 32 bits.
+  if (header.entryCount > (UINT32_MAX - kHeaderSize) / kEntrySize) return OpenTooManyEntries;
+  *directoryBytes = header.entryCount * kEntrySize;
+  uint64_t rest = packageSize - header.directoryOffset;
+  bool compressed = header.flags & kHeaderFlagCompressedDirectory;
+  if (*directoryBytes > (compressed ? MaxDecodedBytes(rest) : rest)) return OpenDirectoryTruncated;
+  return OpenOk;
 }
 
-// Decodes a compressed directory into the result block; the stream must give
-// exactly the expected number of bytes.
-bool DecodeDirectory(UpdatePackage* result, uint32_t directoryBytes, const uint8_t* stream,
-                     uint32_t streamLength, PackageProblem* problem) {
-  DecodeCounts counts{};
+// The result block made from the directory's bytes: a copy of a plain
+// directory, or the compressed stream decoded, which must give exactly
+// directoryBytes.
+UpdatePackage* MakeBlock(const PackageHeader& header, uint32_t directoryBytes,
+                         const uint8_t* directory, uint32_t length, PackageProblem* problem) {
+  auto* result = static_cast<UpdatePackage*>(AllocBlock(directoryBytes + kHeaderSize));
+  if (!result) {
+    problem->what = OpenNoMemory;
+    return nullptr;
+  }
   uint8_t* entries = reinterpret_cast<uint8_t*>(result) + kHeaderSize;
-  DecodeResult r = DecompressStream(entries, directoryBytes, stream, streamLength, &counts);
-  problem->decode = r;
-  problem->decodedBytes = counts.written;
-  if (r != DecodeOk) problem->what = OpenDirectoryCorrupt;
-  else if (counts.written != directoryBytes) problem->what = OpenDirectoryWrongSize;
-  return problem->what == OpenOk;
+  if (header.flags & kHeaderFlagCompressedDirectory) {
+    DecodeCounts counts{};
+    DecodeResult r = DecompressStream(entries, directoryBytes, directory, length, &counts);
+    problem->decode = r;
+    problem->decodedBytes = counts.written;
+    if (r != DecodeOk) problem->what = OpenDirectoryCorrupt;
+    else if (counts.written != directoryBytes) problem->what = OpenDirectoryWrongSize;
+  } else {
+    std::memcpy(entries, directory, directoryBytes);
+  }
+  if (problem->what != OpenOk) {
+    FreeBlock(result);
+    return nullptr;
+  }
+  std::memcpy(result, &header, kHeaderSize);
+  return result;
 }
 
 }  // namespace
@@ -60,36 +87,12 @@ UpdatePackage* OpenPackageBytes(const uint8_t* bytes, uint32_t size, PackageProb
   }
   PackageHeader header;
   std::memcpy(&header, bytes, kHeaderSize);
-  uint32_t directoryBytes;
-  if (header.magic != kPackageMagic) problem->what = OpenNotPackage;
-  else if (header.directoryOffset < kHeaderSize || header.directoryOffset > size)
-    problem->what = OpenDirectoryOutside;
-  else if (!DirectoryBytes(header.entryCount, &directoryBytes))
-    problem->what = OpenTooManyEntries;
+  uint32_t directoryBytes = 0;
+  problem->what = CheckHeader(header, size, &directoryBytes);
   if (problem->what != OpenOk) return nullptr;
-
-  auto* result = static_cast<UpdatePackage*>(AllocBlock(directoryBytes + kHeaderSize));
-  if (!result) {
-    problem->what = OpenNoMemory;
-    return nullptr;
-  }
-  if (header.flags & kHeaderFlagCompressedDirectory) {
-    // The compressed directory runs from its offset to the package's end;
-    // it is decoded in place, no copy of the stream is needed.
-    DecodeDirectory(result, directoryBytes, bytes + header.directoryOffset,
-                    size - header.directoryOffset, problem);
-  } else if (directoryBytes > size - header.directoryOffset) {
-    problem->what = OpenDirectoryTruncated;
-  } else {
-    std::memcpy(reinterpret_cast<uint8_t*>(result) + kHeaderSize,
-                bytes + header.directoryOffset, directoryBytes);
-  }
-  if (problem->what != OpenOk) {
-    FreeBlock(result);
-    return nullptr;
-  }
-  std::memcpy(result, &header, kHeaderSize);
-  return result;
+  // The directory is read in place: a compressed one runs to the package's end.
+  return MakeBlock(header, directoryBytes, bytes + header.directoryOffset,
+                   size - header.directoryOffset, problem);
 }
 
 namespace {
@@ -98,44 +101,30 @@ UpdatePackage* OpenFile(const char* path) {
   std::FILE* file = std::fopen(path, "rb");
   if (!file) return nullptr;
   UpdatePackage* result = nullptr;
-  uint8_t* stream = nullptr;
-  bool ok = false;
+  uint8_t* directory = nullptr;
   PackageHeader header;
-  uint32_t directoryBytes = 0;
+  uint32_t directoryBytes = 0, length = 0;
   long long fileSize = -1;
+  PackageProblem problem;
 
   if (std::fread(&header, 1, kHeaderSize, file) != kHeaderSize) goto done;
-  if (header.magic != kPackageMagic || !DirectoryBytes(header.entryCount, &directoryBytes))
-    goto done;
   if (SeekTo(file, 0, SEEK_END) != 0) goto done;
   fileSize = TellPosition(file);
-  // A package is smaller than 4 GiB; the directory must lie inside the file.
+  // A package is smaller than 4 GiB.
   if (fileSize < 0 || fileSize > static_cast<long long>(UINT32_MAX)) goto done;
-  if (header.directoryOffset < kHeaderSize || header.directoryOffset > fileSize) goto done;
+  if (CheckHeader(header, static_cast<uint64_t>(fileSize), &directoryBytes) != OpenOk) goto done;
+  // Only the directory's bytes are read: a compressed directory runs to the end.
+  length = header.flags & kHeaderFlagCompressedDirectory
+               ? static_cast<uint32_t>(fileSize) - header.directoryOffset
+               : directoryBytes;
   if (SeekTo(file, header.directoryOffset, SEEK_SET) != 0) goto done;
-
-  result = static_cast<UpdatePackage*>(AllocBlock(directoryBytes + kHeaderSize));
-  if (!result) goto done;
-  if (header.flags & kHeaderFlagCompressedDirectory) {
-    uint32_t streamLength = static_cast<uint32_t>(fileSize) - header.directoryOffset;
-    stream = static_cast<uint8_t*>(AllocBlock(streamLength));
-    if (!stream) goto done;
-    if (std::fread(stream, 1, streamLength, file) != streamLength) goto done;
-    PackageProblem problem;
-    ok = DecodeDirectory(result, directoryBytes, stream, streamLength, &problem);
-  } else {
-    ok = std::fread(reinterpret_cast<uint8_t*>(result) + kHeaderSize, 1, directoryBytes,
-                    file) == directoryBytes;
-  }
-  if (ok) std::memcpy(result, &header, kHeaderSize);
+  directory = static_cast<uint8_t*>(AllocBlock(length));
+  if (!directory || std::fread(directory, 1, length, file) != length) goto done;
+  result = MakeBlock(header, directoryBytes, directory, length, &problem);
 
 done:
-  FreeBlock(stream);
+  FreeBlock(directory);
   std::fclose(file);
-  if (!ok) {
-    FreeBlock(result);
-    return nullptr;
-  }
   return result;
 }
 
@@ -154,7 +143,7 @@ const char* OpenProblemText(OpenProblem problem) {
     case OpenShortHeader: return "truncated: shorter than the 16-byte header";
     case OpenDirectoryOutside: return "directory offset outside the package";
     case OpenTooManyEntries: return "entry count too large";
-    case OpenDirectoryTruncated: return "truncated: directory passes the end of the package";
+    case OpenDirectoryTruncated: return "truncated: the directory does not fit in the rest of the package";
     case OpenDirectoryCorrupt: return "compressed directory is corrupt";
     case OpenDirectoryWrongSize: return "compressed directory does not decode to its entry count";
     case OpenNoMemory: return "out of memory";

@@ -11,7 +11,9 @@
 // Returns one block (header copy, then the decoded directory) that the caller
 // frees with FreeBlock, or nullptr when the package cannot be opened or does
 // not hold together (wrong magic, directory outside the package, a compressed
-// directory that does not decode to exactly entryCount * 32 bytes).
+// directory that does not decode to exactly entryCount * 32 bytes). Both forms
+// check the header's figures against the package's size before they take a
+// block for the directory.
 UpdatePackage* OpenPackage(const void* source, uint32_t size);
 
 // Why an in-memory package could not be opened.
@@ -21,7 +23,8 @@ enum OpenProblem {
   OpenShortHeader,         // begins like a package, shorter than its header
   OpenDirectoryOutside,    // directoryOffset before the data area or past the end
   OpenTooManyEntries,      // entryCount * 32 + 16 passes 32 bits
-  OpenDirectoryTruncated,  // plain directory passes the end
+  OpenDirectoryTruncated,  // the rest of the package cannot hold the directory: a plain
+                           // one passes the end, a compressed one cannot decode to it
   OpenDirectoryCorrupt,    // compressed directory does not decode (see decode)
   OpenDirectoryWrongSize,  // it decodes, to decodedBytes instead of entryCount * 32
   OpenNoMemory,

@@ -21,17 +21,6 @@ bool Fail(std::vector<uint8_t>* out, std::string* error, const std::string& why)
 
 }  // namespace
 
-std::string EntryNameProblem(const std::string& name) {
-  if (name.empty()) return "empty entry name";
-  if (name.size() > kEntryNameMax)
-    return "entry name '" + name + "' is " + std::to_string(name.size()) +
-           " bytes; at most " + std::to_string(kEntryNameMax) + " fit";
-  if (name.find('\0') != std::string::npos) return "entry name contains a NUL byte";
-  if (name.find_first_of("/\\:") != std::string::npos || name == "." || name == "..")
-    return "entry name '" + name + "' is not a plain file name";
-  return "";
-}
-
 bool BuildPackage(const std::vector<PackageInput>& inputs, const PackageOptions& options,
                   std::vector<uint8_t>* out, std::string* error) {
   out->clear();
@@ -40,7 +29,7 @@ bool BuildPackage(const std::vector<PackageInput>& inputs, const PackageOptions&
   for (const PackageInput& in : inputs) {
     std::string problem = EntryNameProblem(in.name);
     if (!problem.empty()) return Fail(out, error, problem);
-    if (in.size > UINT32_MAX) return Fail(out, error, in.name + ": larger than 4 GiB");
+    if (in.size > UINT32_MAX) return Fail(out, error, "an entry is larger than 4 GiB");
   }
 
   std::vector<PackageEntry> directory(inputs.size());
@@ -90,8 +79,11 @@ bool BuildPackage(const std::vector<PackageInput>& inputs, const PackageOptions&
 
 uint64_t UnixToFileTime(int64_t seconds, uint32_t nanoseconds) {
   if (seconds < -kUnixEpochInFileTimeSeconds) return 0;
-  return static_cast<uint64_t>(seconds + kUnixEpochInFileTimeSeconds) * kTicksPerSecond +
-         nanoseconds / 100;
+  if (seconds > INT64_MAX - kUnixEpochInFileTimeSeconds) return UINT64_MAX;
+  uint64_t whole = static_cast<uint64_t>(seconds + kUnixEpochInFileTimeSeconds);
+  if (whole > UINT64_MAX / kTicksPerSecond) return UINT64_MAX;
+  uint64_t ticks = whole * kTicksPerSecond, extra = nanoseconds / 100;
+  return extra > UINT64_MAX - ticks ? UINT64_MAX : ticks + extra;
 }
 
 int64_t FileTimeToUnix(uint64_t fileTime, uint32_t* nanoseconds) {

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "package/compress.h"
+#include "package/entry_name.h"  // the names BuildPackage takes
 
 struct PackageInput {
-  std::string name;        // file name without folder, 1 to 14 bytes
+  std::string name;        // code page 932 file name without folder, 1 to 14 bytes
   uint64_t fileTime;       // FILETIME: 100 ns units since 1601-01-01 UTC
   const uint8_t* data;     // not owned; must live until BuildPackage returns
   size_t size;
@@ -29,10 +30,8 @@ struct PackageOptions {
 bool BuildPackage(const std::vector<PackageInput>& inputs, const PackageOptions& options,
                   std::vector<uint8_t>* out, std::string* error);
 
-// Empty when the name fits an entry's name field, else why not.
-std::string EntryNameProblem(const std::string& name);
-
 // FILETIME <-> Unix time (seconds since 1970-01-01 UTC plus nanoseconds).
-// Unix times before 1601 give 0.
+// Unix times before 1601 give 0, those after the last FILETIME (in the year
+// 60056) give the last. Every FILETIME has a Unix time.
 uint64_t UnixToFileTime(int64_t seconds, uint32_t nanoseconds = 0);
 int64_t FileTimeToUnix(uint64_t fileTime, uint32_t* nanoseconds = nullptr);

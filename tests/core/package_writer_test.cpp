@@ -12,6 +12,7 @@
 #include "package/fa2_format.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
+#include "tests/support/stream_builder.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -164,7 +165,13 @@ TEST(PackageWriter, NamesMustFitTheField) {
   Bytes p;
   std::string error;
   EXPECT_TRUE(BuildPackage({{"ABCDEFGHIJ.TXT", 0, data.data(), 3}}, {}, &p, &error)) << error;
-  for (const char* bad : {"", "ABCDEFGHIJK.TXT", "DIR/FILE", "A\\B"}) {
+  // Code page 932 names whose second byte is 0x5C are plain names.
+  for (const char* good : {"表.DAT", "ソ.DAT", "能力表示.TXT", "ソソソソソソソ"}) {
+    error.clear();
+    EXPECT_TRUE(BuildPackage({{good, 0, data.data(), 3}}, {}, &p, &error)) << good << ": " << error;
+  }
+  for (const char* bad : {"", "ABCDEFGHIJK.TXT", "DIR/FILE", "A\\B", "表\\B", "C:X", ".", "..",
+                          "ソソソソソソソソ", "AB\x95"}) {
     error.clear();
     EXPECT_FALSE(BuildPackage({{bad, 0, data.data(), 3}}, {}, &p, &error)) << bad;
     EXPECT_FALSE(error.empty());
@@ -180,6 +187,16 @@ TEST(PackageWriter, FileTimeConversion) {
   EXPECT_EQ(FileTimeToUnix(UnixToFileTime(1234567890, 987654300), &ns), 1234567890);
   EXPECT_EQ(ns, 987654300u);
   EXPECT_EQ(FileTimeToUnix(0), -11644473600ll);
+
+  // Both ends of a FILETIME, and Unix times past them, without overflow.
+  EXPECT_EQ(FileTimeToUnix(UINT64_MAX, &ns), 1833029933770ll);
+  EXPECT_EQ(ns, 955161500u);
+  EXPECT_EQ(UnixToFileTime(1833029933770ll, 955161500u), UINT64_MAX);
+  EXPECT_EQ(UnixToFileTime(1833029933770ll, 999999999u), UINT64_MAX);
+  EXPECT_EQ(UnixToFileTime(1833029933771ll), UINT64_MAX);
+  EXPECT_EQ(UnixToFileTime(INT64_MAX, 999999999u), UINT64_MAX);
+  EXPECT_EQ(UnixToFileTime(-11644473600ll), 0u);
+  EXPECT_EQ(UnixToFileTime(INT64_MIN), 0u);
 }
 
 // Each broken package is refused by both forms of OpenPackage.
@@ -228,6 +245,68 @@ TEST(PackageWriter, BrokenPackagesAreRefused) {
   plainOptions.compressDirectory = false;
   Bytes plain = BuildLikeTheProgramsOwn(plainOptions).package;
   ExpectRefused(Bytes(plain.begin(), plain.end() - 1), "plain directory cut short");
+}
+
+// A directory that the package's remaining bytes cannot hold is refused from
+// the header's figures alone, before a block of its size is asked for (which
+// a 32-bit process could not get, and which would be wasted anyway).
+TEST(PackageWriter, DirectoryLargerThanTheRestOfThePackageIsRefusedBeforeAllocating) {
+  Bytes plain(48, 0);
+  Set32(plain, 0, kPackageMagic);
+  Set32(plain, 8, 16);
+  Set32(plain, 12, 0x07FFFFFF);  // about 4 GiB of entries behind 32 bytes
+  PackageProblem problem;
+  EXPECT_EQ(OpenPackageBytes(plain.data(), 48, &problem), nullptr);
+  EXPECT_EQ(problem.what, OpenDirectoryTruncated);
+
+  // A compressed directory of a few dozen bytes cannot decode to 105 MB.
+  Bytes compressed = BuildLikeTheProgramsOwn().package;
+  Set32(compressed, 12, 3276800);
+  problem = {};
+  EXPECT_EQ(OpenPackageBytes(compressed.data(), static_cast<uint32_t>(compressed.size()), &problem),
+            nullptr);
+  EXPECT_EQ(problem.what, OpenDirectoryTruncated);
+  EXPECT_EQ(problem.decodedBytes, 0u);  // nothing was decoded
+  ExpectRefused(plain, "plain directory past the end");
+  ExpectRefused(compressed, "compressed directory too short for its count");
+}
+
+// The densest stream the format allows (one literal, then longest matches
+// at distance 1) comes within a few bytes of the expansion bound and never
+// passes it; a directory coded that densely still opens.
+TEST(PackageWriter, DirectoryAtTheFormatsLargestExpansionOpens) {
+  for (uint32_t count : {1u, 9u, 1000u, 40000u}) {
+    SCOPED_TRACE(count);
+    StreamBuilder s;
+    PutLiteral(s, 0);
+    for (uint32_t left = count * kEntrySize - 1; left > 0;) {
+      uint32_t length = left < kLongestMatch ? left : kLongestMatch;
+      if (length < 3) {
+        PutLiteral(s, 0);
+        length = 1;
+      } else {
+        PutMatch(s, 1, length);
+      }
+      left -= length;
+    }
+    PutEnd(s);
+    Bytes stream = Finish(s);
+    Bytes package(kHeaderSize, 0);
+    Set32(package, 0, kPackageMagic);
+    Set32(package, 4, kHeaderFlagCompressedDirectory);
+    Set32(package, 8, kHeaderSize);
+    Set32(package, 12, count);
+    package.insert(package.end(), stream.begin(), stream.end());
+    EXPECT_LE(uint64_t{count} * kEntrySize, MaxDecodedBytes(stream.size()));
+    if (count >= 1000) {
+      EXPECT_GT(uint64_t{count} * kEntrySize, MaxDecodedBytes(stream.size()) * 97 / 100);
+    }
+    PackageProblem problem;
+    UpdatePackage* opened =
+        OpenPackageBytes(package.data(), static_cast<uint32_t>(package.size()), &problem);
+    EXPECT_NE(opened, nullptr) << OpenProblemText(problem.what);
+    FreeBlock(opened);
+  }
 }
 
 // One entry of the size of the program's largest, compressed at level 1:

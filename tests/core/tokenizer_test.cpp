@@ -157,6 +157,37 @@ TEST(NextItem, ALongItemIsCutAndTheNextItemIsTheRealNextOne) {
   EXPECT_STREQ(slot, "ij");
 }
 
+TEST(NextItem, ACutItemEndsOnAWholeCharacter) {
+  // A lead byte left alone in the last place of the slot would take the
+  // separator that a path join appends as its second byte (82 5C reads as
+  // one character), so the cut falls before the character.
+  struct Case {
+    const char* list;
+    size_t slot;
+    const char* item;
+  } cases[] = {
+      {"abcde表,next", 7, "abcde"},    // 95 5C: only the lead byte would fit
+      {"abcdあ,next", 7, "abcdあ"},    // 82 A0 fits whole
+      {"abcdeあい,next", 8, "abcdeあ"},
+      {"表表表表,next", 8, "表表表"},
+  };
+  for (const Case& c : cases) {
+    char list[32] = {};
+    CopyText(list, c.list);
+    const char* cursor = list;
+    char slot[16];
+    ASSERT_EQ(NextItem(slot, c.slot, cursor, list + sizeof list), 1) << c.list;
+    EXPECT_EQ(std::string(slot), c.item) << c.list;
+    ASSERT_EQ(NextItem(slot, c.slot, cursor, list + sizeof list), 1) << c.list;
+    EXPECT_STREQ(slot, "next");
+  }
+  // The same at the size of a path slot.
+  std::vector<Taken> t = Split(std::string(258, 'a') + "ソフト,b");
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(t[0].item, std::string(258, 'a'));
+  EXPECT_EQ(t[1].item, "b");
+}
+
 TEST(NextItem, AListThatFillsItsBufferEndsAtTheBufferEnd) {
   // Exactly capacity bytes on the heap, so a read behind them is caught by
   // the address sanitizer; the last byte is the value's terminator.

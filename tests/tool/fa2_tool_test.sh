@@ -1,8 +1,14 @@
 #!/bin/bash
 # Tests of the fa2 tool as a program: round trips on real files and every
-# kind of bad input. Usage: fa2_tool_test.sh PATH_TO_fa2
+# kind of bad input. Usage: fa2_tool_test.sh PATH_TO_fa2 [PATH_TO_fa2_ELSEWHERE]
+# The second program, when given, is the same tool on a system with another
+# code page (fa2.exe on a western Windows); the double-byte names go through
+# it as well.
 set -u
-fa2=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+fa2=$(absolute "$1")
+fa2_elsewhere=""
+if [ $# -ge 2 ]; then fa2_elsewhere=$(absolute "$2"); fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -89,6 +95,40 @@ check "create replaces an existing package" "$fa2" create P.FA2 in/UPDATE.INI
 check "replaced package has one entry" test "$("$fa2" list P.FA2 | wc -l)" -eq 2
 "$fa2" create P.FA2 in/UPDATE.INI in/GAME.WAD in/EMPTY.DAT
 
+# ---- double-byte names: code page 932 in the package, the host's text outside ----
+# The second byte of ソ (83 5C), 表 (95 5C) and 能 (94 5C) is a backslash.
+# テストテスト.T is 14 bytes in code page 932 and 20 in UTF-8.
+jp_names=(テスト.TXT ソ.DAT 表.DAT 能.DAT テストテスト.T)
+double_byte_round_trip() {  # double_byte_round_trip FA2 TAG
+  local tool=$1 tag=$2 n
+  local d="jp_$tag"
+  mkdir -p "$d/in" "$d/out" "$d/one"
+  for n in "${jp_names[@]}"; do printf '%s: contents' "$n" >"$d/in/$n"; done
+  touch -d '2003-04-05 06:07:08 UTC' "$d/in/表.DAT"
+  check "$tag: create with double-byte names" "$tool" create "$d/J.FA2" "${jp_names[@]/#/$d/in/}"
+  check "$tag: test" "$tool" test "$d/J.FA2" >/dev/null
+  "$tool" list "$d/J.FA2" | tr -d '\r' >"$d/list.txt"
+  for n in "${jp_names[@]}"; do
+    check "$tag: list shows $n" grep -q "^$n " "$d/list.txt"
+  done
+  check "$tag: list time of 表.DAT" grep -q '^表.DAT .*2003-04-05T06:07:08Z' "$d/list.txt"
+  check "$tag: extract all" "$tool" extract "$d/J.FA2" -C "$d/out"
+  for n in "${jp_names[@]}"; do
+    check "$tag: extracted $n equal" cmp -s "$d/in/$n" "$d/out/$n"
+  done
+  check "$tag: only the entries' files" test "$(ls "$d/out" | wc -l)" -eq "${#jp_names[@]}"
+  check "$tag: time kept (表.DAT)" test "$(stat -c %Y "$d/out/表.DAT")" -eq "$(stat -c %Y "$d/in/表.DAT")"
+  check "$tag: extract by double-byte name" "$tool" extract "$d/J.FA2" -C "$d/one" 表.DAT ソ.DAT
+  check "$tag: only the named entries" test "$(ls "$d/one" | sort | tr '\n' ' ')" = "ソ.DAT 表.DAT "
+  check "$tag: the named entry's contents" cmp -s "$d/in/ソ.DAT" "$d/one/ソ.DAT"
+  printf x >"$d/in/テストテストテ.T"
+  expect_error "$tag: 16 bytes in code page 932 refused" 1 "$d/X.FA2" -- create "$d/X.FA2" "$d/in/テストテストテ.T"
+  printf x >"$d/in/é.TXT"
+  expect_error "$tag: name without a code page 932 form refused" 1 "$d/X.FA2" -- create "$d/X.FA2" "$d/in/é.TXT"
+}
+double_byte_round_trip "$fa2" here
+if [ -n "$fa2_elsewhere" ]; then double_byte_round_trip "$fa2_elsewhere" elsewhere; fi
+
 # ---- usage errors: exit 2 ----
 expect_error "no command" 2 "" --
 expect_error "unknown command" 2 "" frobnicate
@@ -130,14 +170,18 @@ make_bad huge.FA2; put32 huge.FA2 12 4294967295
 python3 - <<'PY'
 import struct
 # Hand-made packages with a plain directory.
+# An entry is (name, flags, original size, stored size[, FILETIME]); a name
+# given as text is ASCII, one given as bytes is taken as it is.
+Y2000 = (946684800 + 11644473600) * 10**7
 def package(entries, datas):
     out = bytearray(16)
     for d in datas:
         out += d
         out += bytes((-len(d)) % 16)
     diroff = len(out)
-    for name, fl, orig, stored in entries:
-        out += name.encode().ljust(15, b'\0') + bytes([fl]) + struct.pack('<QII', 0, orig, stored)
+    for name, fl, orig, stored, *time in entries:
+        raw = name if isinstance(name, bytes) else name.encode()
+        out += raw.ljust(15, b'\0') + bytes([fl]) + struct.pack('<QII', time[0] if time else Y2000, orig, stored)
     struct.pack_into('<4I', out, 0, 0x00324146, 0, diroff, len(entries))
     return out
 data = b'hello, world\n' * 10
@@ -149,9 +193,22 @@ open('garbage.FA2', 'wb').write(package([('A.TXT', 2, 100, 8)], [b'\x00\x00\x00\
 open('shortdec.FA2', 'wb').write(package([('A.TXT', 2, 100, 5)], [b'\x00\x00\x00\x7c\xff']))
 open('longdec.FA2', 'wb').write(package([('A.TXT', 2, 5, 7)], [bytes([0x00, 0x80, 0xEF, 0x90, 0x78, 0x00, 0xFF])]))
 open('badname.FA2', 'wb').write(package([('../ESCAPE', 0, 3, 3)], [b'abc']))
+# A good entry before a corrupt one: nothing may be written.
+open('goodbad.FA2', 'wb').write(package([('GOOD.TXT', 0, len(data), len(data)), ('A.TXT', 2, 100, 8)],
+                                        [data, b'\x00' * 8]))
+# Names as a package from elsewhere holds them: code page 932 bytes.
+open('cp932.FA2', 'wb').write(package([('表.DAT'.encode('cp932'), 0, 3, 3),
+                                       ('ソフト.TXT'.encode('cp932'), 0, 4, 4)], [b'hyo', b'soft']))
+# A double-byte code that code page 932 leaves unassigned.
+open('unassigned.FA2', 'wb').write(package([(b'\x85\x40.DAT', 0, 3, 3)], [b'abc']))
+# Times at the ends of what a FILETIME holds, and one past 2262.
+open('times.FA2', 'wb').write(package([('FIRST.DAT', 0, 3, 3, 0),
+                                       ('LAST.DAT', 0, 3, 3, 2**64 - 1),
+                                       ('Y2300.DAT', 0, 3, 3, (10413792000 + 11644473600) * 10**7)],
+                                      [b'one', b'two', b'333']))
 PY
 
-for pkg in notfa2 short empty cut nodir outside count huge mismatch pastend garbage shortdec longdec; do
+for pkg in notfa2 short empty cut nodir outside count huge mismatch pastend garbage shortdec longdec goodbad; do
   expect_error "test $pkg" 1 "" -- test $pkg.FA2
   mkdir -p "x_$pkg"
   expect_error "extract $pkg" 1 "" -- extract $pkg.FA2 -C "x_$pkg"
@@ -166,6 +223,35 @@ expect_error "extract unknown name" 1 "" -- extract P.FA2 -C one NOSUCH.TXT
 mkdir x_badname
 expect_error "entry name with a folder" 1 "" -- extract badname.FA2 -C x_badname
 check "no file escaped the folder" test ! -e ESCAPE
+
+mkdir x_goodbad_named
+expect_error "extract a good and a corrupt entry by name" 1 "" -- extract goodbad.FA2 -C x_goodbad_named GOOD.TXT A.TXT
+check "nothing written for the named entries" test -z "$(ls -A x_goodbad_named)"
+
+mkdir x_cp932
+check "extract code page 932 names" "$fa2" extract cp932.FA2 -C x_cp932
+check "code page 932 names become the host's" test "$(ls x_cp932 | sort | tr '\n' ' ')" = "ソフト.TXT 表.DAT "
+check "contents under a 932 name" test "$(cat x_cp932/表.DAT)" = hyo
+check "list shows code page 932 names" grep -q '^表.DAT ' <("$fa2" list cp932.FA2)
+mkdir x_unassigned
+expect_error "extract an unassigned double-byte name" 1 "" -- extract unassigned.FA2 -C x_unassigned
+check "nothing written for the unassigned name" test -z "$(ls -A x_unassigned)"
+check "list shows an unassigned name" "$fa2" list unassigned.FA2
+
+# Every time a FILETIME holds is either kept exactly or, where the file
+# system cannot hold it, replaced by the nearest it can, with a warning.
+mkdir x_times
+"$fa2" extract times.FA2 -C x_times >out.txt 2>err.txt
+check "extract of extreme times succeeds" test $? -eq 0
+check "no temporary after extreme times" test -z "$(ls x_times | grep fa2tmp)"
+check "three files of extreme times" test "$(ls x_times | wc -l)" -eq 3
+check "year 2300 kept" test "$(stat -c %Y x_times/Y2300.DAT)" -eq 10413792000
+kept_or_warned() {  # kept_or_warned FILE SECONDS
+  [ "$(stat -c %Y "x_times/$1")" = "$2" ] || grep -q "$1: warning: " err.txt
+}
+check "1601 kept or warned" kept_or_warned FIRST.DAT -11644473600
+check "the last FILETIME kept or warned" kept_or_warned LAST.DAT 1833029933770
+check "warnings only for times not kept" test "$(grep -vc ': warning: ' err.txt)" -eq 0
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -142,6 +142,25 @@ TEST(ExtractEntry, FindsNamesWithoutRegardToCaseAndTakesTheFirstMatch) {
   EXPECT_TRUE(watcher.boxes[0].errorIcon);
 }
 
+// Lookup folds the case of double-byte letters too, and never a second byte
+// that looks like a letter (ア is 83 41, ャ is 83 61).
+TEST(ExtractEntry, DoubleByteNamesAreFoundByCharacters) {
+  LoadedPackage p;
+  p.bytes = Build({{"ＧＡＭＥ.DAT", Text("full width")}, {"ア.DAT", Text("a")},
+                   {"表.DAT", Text("hyo")}},
+                  true);
+  Load(p);
+  std::string dir = MakeScratchFolder("dbcs");
+  BoxWatcher watcher;
+  EXPECT_EQ(ExtractEntry("ｇａｍｅ.dat", (dir + "\\1").c_str()), 1);
+  EXPECT_EQ(ReadWholeFile(dir + "\\1"), Text("full width"));
+  EXPECT_EQ(ExtractEntry("表.dat", (dir + "\\表").c_str()), 1);
+  EXPECT_EQ(ReadWholeFile(dir + "\\表"), Text("hyo"));
+  EXPECT_EQ(ExtractEntry("ャ.DAT", (dir + "\\2").c_str()), 0);
+  ASSERT_EQ(watcher.boxes.size(), 1u);
+  EXPECT_EQ(watcher.boxes[0].text, "Can't Find File in Resource !!");
+}
+
 TEST(ExtractEntry, DataOffsetsFollowThePaddedSizesOfEarlierEntries) {
   LoadedPackage p;
   Bytes seventeen = Repeat('c', 17), five = Text("delta");
@@ -255,10 +274,62 @@ TEST(ExtractEntry, DestinationOfAFullPathBufferOrMoreIsRefused) {
   EXPECT_TRUE(watcher.boxes.empty());
 }
 
+// A destination of 259 bytes, the longest a path buffer holds, is written
+// whatever the length of its base name: the temporary beside it must fit too.
+TEST(ExtractEntry, DestinationOfTheLongestPathIsWritten) {
+  LoadedPackage p;
+  p.bytes = Build({{"A", Text("at the limit")}}, false);
+  Load(p);
+  std::string scratch = MakeScratchFolder("limit");
+  BoxWatcher watcher;
+  for (size_t nameLength : {11, 5, 1}) {
+    SCOPED_TRACE(nameLength);
+    std::string folder = scratch + "\\";
+    folder += std::string(258 - nameLength - folder.size(), 'F');
+    // A system that keeps folders shorter (248 bytes on Windows) skips the
+    // cases it cannot hold.
+    if (!CreateDirectoryA(folder.c_str(), nullptr)) continue;
+    std::string path = folder + "\\" + std::string(nameLength, 'N');
+    ASSERT_EQ(path.size(), 259u);
+    EXPECT_EQ(ExtractEntry("A", path.c_str()), 1);
+    EXPECT_EQ(ReadWholeFile(path), Text("at the limit"));
+    EXPECT_EQ(FolderListing(folder), std::vector<std::string>{std::string(nameLength, 'N')});
+    // Again, over the file now there.
+    EXPECT_EQ(WriteFileWithTime(path.c_str(), "x", 1, nullptr), 1);
+    EXPECT_EQ(ReadWholeFile(path), Text("x"));
+    EXPECT_EQ(FolderListing(folder).size(), 1u);
+  }
+  EXPECT_TRUE(watcher.boxes.empty());
+}
+
 TEST(WriteFileWithTime, MissingFolderFailsWithoutCreatingAnything) {
   std::string dir = MakeScratchFolder("nofolder");
   EXPECT_EQ(WriteFileWithTime((dir + "\\NONE\\FILE").c_str(), "abc", 3, nullptr), 0);
   EXPECT_TRUE(FolderListing(dir).empty());
+}
+
+// A replace that works, after which the destination cannot be opened again
+// (here another program has already moved it on): the file was written with
+// the entry's time, so the write is a success.
+int ReplaceAndMoveOn(const char* from, const char* to) {
+  if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+  return MoveFileA(to, (std::string(to) + ".MOVED").c_str()) ? 1 : 0;
+}
+
+TEST(WriteFileWithTime, AReplacedFileIsASuccessAndCarriesItsTime) {
+  std::string dir = MakeScratchFolder("moved");
+  std::string path = dir + "\\GAME.DAT";
+  ASSERT_TRUE(WriteWholeFile(path, Text("old")));
+  extractionCalls.replaceFile = ReplaceAndMoveOn;
+  FileTime time{static_cast<uint32_t>(kTime), static_cast<uint32_t>(kTime >> 32)};
+  EXPECT_EQ(WriteFileWithTime(path.c_str(), "new", 3, &time), 1);
+  ResetExtractionCalls();
+  std::string moved = path + ".MOVED";
+  EXPECT_EQ(ReadWholeFile(moved), Text("new"));
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(GetFileAttributesExA(moved.c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(AsNumber(data.ftLastWriteTime), kTime);
+  EXPECT_EQ(FolderListing(dir), std::vector<std::string>{"GAME.DAT.MOVED"});
 }
 
 // Each patch spoils one thing about the entry "B" (compressed, or stored when

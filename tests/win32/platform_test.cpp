@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "base/system.h"
 #include "config/error_boxes.h"
 #include "app/updater_state.h"
 #include "tests/support/message_boxes_win32.h"
@@ -18,6 +19,20 @@ TEST(Platform, LiteralsAreStoredAsCodePage932) {
   const char* text = "表";
   EXPECT_EQ(static_cast<unsigned char>(text[0]), 0x95);
   EXPECT_EQ(static_cast<unsigned char>(text[1]), 0x5C);
+}
+
+// A formatted text that does not fit is cut before a double-byte character,
+// never between its two bytes.
+TEST(FormatText, ACutTextEndsOnAWholeCharacter) {
+  char buffer[8];
+  FormatText(buffer, "%s", "abcdef表示");  // 95 5C: only the lead byte would fit
+  EXPECT_STREQ(buffer, "abcdef");
+  FormatText(buffer, "%s%i", "ソフト", 12);
+  EXPECT_STREQ(buffer, "ソフト1");
+  FormatText(buffer, "%sあ", "abcdef");  // 82 A0 from the format itself
+  EXPECT_STREQ(buffer, "abcdef");
+  EXPECT_EQ(FormatText(buffer, "%s", "abcdeあ"), 7);  // fits whole
+  EXPECT_STREQ(buffer, "abcdeあ");
 }
 
 TEST(ErrorBoxes, ConfigAndUpdateBoxesShowTheirCaptionsAndTheErrorIcon) {

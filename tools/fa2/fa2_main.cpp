@@ -2,23 +2,27 @@
 // Errors are one line, "fa2: WHAT: problem", with exit code 1; usage errors
 // exit with 2. Every output file is written to a temporary beside it and
 // renamed into place, so a failure never leaves a partly written file.
+// Entry names are code page 932 bytes; file names, arguments and messages are
+// the host's text (UTF-8 inside the tool, see host.h).
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "base/bounded_text.h"
 #include "package/block.h"
 #include "package/compress.h"
 #include "package/decompress.h"
+#include "package/entry_data.h"
+#include "package/entry_name.h"
 #include "package/fa2_format.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
+#include "tools/fa2/host.h"
 
 namespace fs = std::filesystem;
 
@@ -31,19 +35,20 @@ const char kHelp[] =
     "\n"
     "  fa2 create [--store] [--level N] OUT.FA2 FILE...\n"
     "      Packs the files, in the order given, into OUT.FA2. An entry is named\n"
-    "      after its file's base name, which must be 1 to 14 bytes, and keeps the\n"
-    "      file's modification time. Entries and the directory are compressed\n"
-    "      (an entry that does not get smaller is stored). --store stores every\n"
-    "      entry uncompressed; --level N chooses the compression level, 1 (fast)\n"
-    "      to 9 (smallest), default 6.\n"
+    "      after its file's base name, stored in code page 932, where it must be\n"
+    "      1 to 14 bytes, and keeps the file's modification time. Entries and\n"
+    "      the directory are compressed (an entry that does not get smaller is\n"
+    "      stored). --store stores every entry uncompressed; --level N chooses\n"
+    "      the compression level, 1 (fast) to 9 (smallest), default 6.\n"
     "  fa2 list PKG\n"
     "      One row per entry: name, flags (02 = compressed), modification time\n"
     "      (UTC), original size, stored size, data offset.\n"
     "  fa2 extract PKG [-C DIR] [NAME...]\n"
     "      Writes the named entries (all entries when no name is given) into DIR\n"
-    "      (default: the current folder) with their modification times. Names are\n"
-    "      matched without regard to letter case; the first entry of a name wins,\n"
-    "      also when all entries are written.\n"
+    "      (default: the current folder) with their modification times, once\n"
+    "      every one of them has been checked. Names are matched without regard\n"
+    "      to letter case; the first entry of a name wins, also when all entries\n"
+    "      are written.\n"
     "  fa2 test PKG\n"
     "      Decodes every entry and checks that its data lies inside the package,\n"
     "      that a compressed entry decodes to exactly its original size within its\n"
@@ -51,11 +56,14 @@ const char kHelp[] =
     "  fa2 help, fa2 --help\n"
     "      Shows this text.\n"
     "\n"
+    "File names are the system's own (UTF-8 on Linux, Unicode on Windows) and\n"
+    "become code page 932 entry names, and back.\n"
+    "\n"
     "Exit codes: 0 success, 1 a file or package could not be processed (one\n"
     "line on stderr: \"fa2: WHAT: problem\"), 2 wrong usage.\n";
 
 int Usage(const std::string& why) {
-  std::fprintf(stderr, "fa2: %s\nTry 'fa2 --help'.\n", why.c_str());
+  PrintText(stderr, "fa2: " + why + "\nTry 'fa2 --help'.\n");
   return 2;
 }
 
@@ -69,10 +77,15 @@ struct Failure {
   throw Failure{what, problem};
 }
 
+void Warn(const std::string& what, const std::string& problem) {
+  std::fflush(stdout);
+  PrintText(stderr, "fa2: " + what + ": warning: " + problem + "\n");
+}
+
 Bytes ReadFileBytes(const std::string& path) {
   std::error_code ec;
-  if (fs::is_directory(path, ec)) Fail(path, "is a folder");
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (fs::is_directory(HostPath(path), ec)) Fail(path, "is a folder");
+  std::FILE* f = OpenHostFile(path, "rb");
   if (!f) Fail(path, std::string("cannot open: ") + std::strerror(errno));
   Bytes data;
   uint8_t buffer[1 << 16];
@@ -92,26 +105,39 @@ Bytes ReadFileBytes(const std::string& path) {
   return data;
 }
 
-// ---- times ----
+// ---- names and times ----
 
-uint64_t FileTimeOf(const std::string& path) {
-  std::error_code ec;
-  auto t = fs::last_write_time(path, ec);
-  if (ec) Fail(path, "cannot read modification time: " + ec.message());
-  auto sys = std::chrono::file_clock::to_sys(t);
-  int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(sys.time_since_epoch()).count();
-  int64_t seconds = ns / 1000000000;
-  int64_t rest = ns % 1000000000;
-  if (rest < 0) rest += 1000000000, seconds -= 1;
-  return UnixToFileTime(seconds, static_cast<uint32_t>(rest));
+// The entry's name: the bytes of its field up to the first NUL.
+std::string EntryName(const PackageEntry& e) {
+  size_t n = 0;
+  while (n < kEntryNameField && e.name[n]) ++n;
+  return std::string(e.name, n);
 }
 
-fs::file_time_type FileTimeToFsTime(uint64_t fileTime) {
-  uint32_t ns;
-  int64_t seconds = FileTimeToUnix(fileTime, &ns);
-  auto sys = std::chrono::sys_seconds(std::chrono::seconds(seconds)) + std::chrono::nanoseconds(ns);
-  return std::chrono::time_point_cast<fs::file_time_type::duration>(
-      std::chrono::file_clock::from_sys(sys));
+// An entry name as the host's text, for messages and listings; bytes that
+// are no code page 932 text are shown as \xNN.
+std::string ShownName(const std::string& cp932) {
+  std::string text;
+  if (HostFromEntryName(cp932, &text)) return text;
+  text.clear();
+  for (unsigned char c : cp932) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+// ShownName padded to 14 columns, for tables: a code page 932 name takes
+// as many columns as it has bytes (a double-byte character is a wide one).
+std::string PaddedName(const std::string& cp932) {
+  std::string shown = ShownName(cp932), text;
+  size_t width = HostFromEntryName(cp932, &text) ? cp932.size() : shown.size();
+  return shown + std::string(width < kEntryNameMax ? kEntryNameMax - width : 0, ' ');
 }
 
 // "YYYY-MM-DDTHH:MM:SSZ" of a FILETIME, by the civil calendar.
@@ -141,41 +167,37 @@ std::string IsoTime(uint64_t fileTime) {
 
 // Writes data to a temporary beside path, gives it fileTime when asked, and
 // renames it over path. On any failure the temporary is removed and path is
-// left as it was.
+// left as it was. A time the file system cannot hold is replaced by the
+// nearest it can, with a warning.
 void WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size,
                          const uint64_t* fileTime) {
   static unsigned counter = 0;
   std::string temp = path + ".fa2tmp" + std::to_string(++counter);
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  std::FILE* f = OpenHostFile(temp, "wb");
   if (!f) Fail(path, std::string("cannot create: ") + std::strerror(errno));
   bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
   ok = (std::fclose(f) == 0) && ok;
   std::error_code ec;
   if (!ok) {
-    fs::remove(temp, ec);
+    fs::remove(HostPath(temp), ec);
     Fail(path, "write failed (disk full?)");
   }
+  uint64_t kept = 0;
   if (fileTime) {
-    fs::last_write_time(temp, FileTimeToFsTime(*fileTime), ec);
-    if (ec) {
-      fs::remove(temp, ec);
-      Fail(path, "cannot set modification time");
+    std::string why = WriteFileTime(temp, *fileTime, &kept);
+    if (!why.empty()) {
+      fs::remove(HostPath(temp), ec);
+      Fail(path, "cannot set modification time: " + why);
     }
   }
-  fs::rename(temp, path, ec);
-  if (ec) {
-    // Some systems do not rename over an existing file.
-    std::error_code ec2;
-    if (fs::is_regular_file(path, ec2)) {
-      fs::remove(path, ec2);
-      fs::rename(temp, path, ec);
-    }
-  }
-  if (ec) {
-    std::string why = ec.message();
-    fs::remove(temp, ec);
+  std::string why = ReplaceHostFile(temp, path);
+  if (!why.empty()) {
+    fs::remove(HostPath(temp), ec);
     Fail(path, "cannot rename into place: " + why);
   }
+  if (fileTime && kept != *fileTime)
+    Warn(path, "the file system cannot hold the time " + IsoTime(*fileTime) + "; it has " +
+                   IsoTime(kept));
 }
 
 // ---- reading packages ----
@@ -217,7 +239,8 @@ void LoadPackage(const std::string& path, LoadedPackage* pkg) {
       Fail(path, "entry count " + std::to_string(count) + " too large");
     case OpenDirectoryTruncated:
       Fail(path, "truncated: directory of " + std::to_string(count) +
-                     " entries passes the end of the file");
+                     " entries does not fit in the " + std::to_string(size - offset) +
+                     " bytes from its offset to the end of the file");
     case OpenDirectoryCorrupt:
       Fail(path, std::string("directory: ") + DecodeResultText(problem.decode));
     case OpenDirectoryWrongSize:
@@ -228,60 +251,40 @@ void LoadPackage(const std::string& path, LoadedPackage* pkg) {
   }
 }
 
-std::string EntryName(const PackageEntry& e) {
-  size_t n = 0;
-  while (n < kEntryNameField && e.name[n]) ++n;
-  return std::string(e.name, n);
-}
+// The data of one entry, checked and (when compressed) decoded.
+struct TakenEntry {
+  EntryData data;
+  TakenEntry() = default;
+  TakenEntry(const TakenEntry&) = delete;
+  TakenEntry& operator=(const TakenEntry&) = delete;
+  ~TakenEntry() { FreeBlock(data.block); }
+};
 
-// Checks one entry's place and sizes; returns its data offset.
-uint32_t CheckEntry(const LoadedPackage& pkg, uint32_t index) {
+void TakeEntry(const LoadedPackage& pkg, uint32_t index, TakenEntry* taken) {
   const PackageEntry& e = pkg.directory->entries[index];
   std::string name = EntryName(e);
-  if (name.size() == kEntryNameField) Fail(pkg.path, "entry " + std::to_string(index) + ": name not terminated");
-  uint32_t offset;
-  if (!EntryDataInside(pkg.directory, index, static_cast<uint32_t>(pkg.bytes.size()), &offset))
-    Fail(pkg.path, name + ": data lies outside the file");
-  if (!(e.flags & kEntryFlagCompressed) && e.storedSize != e.originalSize)
-    Fail(pkg.path, name + ": stored size " + std::to_string(e.storedSize) +
-                       " differs from original size " + std::to_string(e.originalSize));
-  return offset;
-}
-
-// The entry's bytes: decoded into out for a compressed entry, else a view
-// into the package.
-const uint8_t* EntryBytes(const LoadedPackage& pkg, uint32_t index, Bytes* out) {
-  uint32_t offset = CheckEntry(pkg, index);
-  const PackageEntry& e = pkg.directory->entries[index];
-  const uint8_t* data = pkg.bytes.data() + offset;
-  if (!(e.flags & kEntryFlagCompressed)) return data;
-  out->assign(e.originalSize, 0);
-  DecodeCounts c{};
-  DecodeResult r = DecompressStream(out->data(), out->size(), data, e.storedSize, &c);
-  std::string name = EntryName(e);
-  if (r != DecodeOk) Fail(pkg.path, name + ": " + DecodeResultText(r));
-  if (c.written != e.originalSize)
-    Fail(pkg.path, name + ": decodes to " + std::to_string(c.written) + " bytes, not " +
-                       std::to_string(e.originalSize));
-  return out->data();
-}
-
-// Letter case is ignored for ASCII letters only, and never inside a
-// double-byte character, whose second byte may look like a letter.
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (IsCp932LeadByte(x) && i + 1 < a.size()) {
-      if (x != y || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    if (x >= 'a' && x <= 'z') x -= 32;
-    if (y >= 'a' && y <= 'z') y -= 32;
-    if (x != y) return false;
+  if (name.size() == kEntryNameField)
+    Fail(pkg.path, "entry " + std::to_string(index) + ": name not terminated");
+  std::string shown = ShownName(name);
+  switch (DecodeEntryData(pkg.directory, index, pkg.bytes.data(),
+                          static_cast<uint32_t>(pkg.bytes.size()), &taken->data)) {
+    case EntryDataOk:
+      return;
+    case EntryDataOutside:
+      Fail(pkg.path, shown + ": data lies outside the file");
+    case EntryDataSizesDiffer:
+      Fail(pkg.path, shown + ": stored size " + std::to_string(e.storedSize) +
+                         " differs from original size " + std::to_string(e.originalSize));
+    case EntryDataCorrupt:
+      Fail(pkg.path, shown + ": " + DecodeResultText(taken->data.decode));
+    case EntryDataWrongSize:
+      Fail(pkg.path, shown + ": decodes to " + std::to_string(taken->data.decodedBytes) +
+                         " bytes, not " + std::to_string(e.originalSize));
+    case EntryDataNoMemory:
+      Fail(pkg.path, shown + ": out of memory for its " + std::to_string(e.originalSize) +
+                         " bytes");
   }
-  return true;
+  Fail(pkg.path, shown + ": cannot be read");
 }
 
 // ---- commands ----
@@ -321,11 +324,19 @@ int Create(const std::vector<std::string>& args) {
   contents.reserve(positional.size() - 1);
   for (size_t i = 1; i < positional.size(); ++i) {
     const std::string& file = positional[i];
-    std::string name = fs::path(file).filename().string();
+    std::string name;
+    if (!EntryNameFromHost(HostText(HostPath(file).filename()), &name))
+      Fail(file, "the file name has no code page 932 form, which entry names need");
     std::string problem = EntryNameProblem(name);
     if (!problem.empty()) Fail(file, problem);
     contents.push_back(ReadFileBytes(file));
-    inputs.push_back({name, FileTimeOf(file), contents.back().data(), contents.back().size()});
+    uint64_t fileTime = 0;
+    bool clamped = false;
+    std::string why = ReadFileTime(file, &fileTime, &clamped);
+    if (!why.empty()) Fail(file, "cannot read modification time: " + why);
+    if (clamped)
+      Warn(file, "modification time outside what an entry holds; stored as " + IsoTime(fileTime));
+    inputs.push_back({name, fileTime, contents.back().data(), contents.back().size()});
   }
   Bytes package;
   std::string error;
@@ -338,15 +349,18 @@ int List(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("list needs exactly one PKG");
   LoadedPackage pkg;
   LoadPackage(args[0], &pkg);
-  std::printf("%-14s %5s  %-20s %12s %12s %12s\n", "NAME", "FLAGS", "TIME (UTC)", "ORIGINAL",
-              "STORED", "OFFSET");
+  char line[160];
+  std::snprintf(line, sizeof line, "%-14s %5s  %-20s %12s %12s %12s\n", "NAME", "FLAGS",
+                "TIME (UTC)", "ORIGINAL", "STORED", "OFFSET");
+  PrintText(stdout, line);
   for (uint32_t i = 0; i < pkg.directory->header.entryCount; ++i) {
     const PackageEntry& e = pkg.directory->entries[i];
     uint32_t offset = 0;
     std::string where = EntryDataOffset(pkg.directory, i, &offset) ? std::to_string(offset) : "-";
     uint64_t fileTime = uint64_t{e.fileTimeHigh} << 32 | e.fileTimeLow;
-    std::printf("%-14s %5.2X  %-20s %12u %12u %12s\n", EntryName(e).c_str(), e.flags,
-                IsoTime(fileTime).c_str(), e.originalSize, e.storedSize, where.c_str());
+    std::snprintf(line, sizeof line, " %5.2X  %-20s %12u %12u %12s\n", e.flags,
+                  IsoTime(fileTime).c_str(), e.originalSize, e.storedSize, where.c_str());
+    PrintText(stdout, PaddedName(EntryName(e)) + line);
   }
   return 0;
 }
@@ -366,6 +380,7 @@ int Extract(const std::vector<std::string>& args) {
   LoadedPackage pkg;
   LoadPackage(positional[0], &pkg);
   uint32_t count = pkg.directory->header.entryCount;
+  auto nameOf = [&pkg](uint32_t i) { return EntryName(pkg.directory->entries[i]); };
 
   // Choose and check every entry before anything is written.
   std::vector<uint32_t> chosen;
@@ -376,34 +391,43 @@ int Extract(const std::vector<std::string>& args) {
     for (uint32_t i = 0; i < count; ++i) {
       bool shadowed = false;
       for (uint32_t j : chosen)
-        shadowed = shadowed || SameName(EntryName(pkg.directory->entries[j]),
-                                        EntryName(pkg.directory->entries[i]));
+        shadowed = shadowed || SameEntryName(nameOf(j).c_str(), nameOf(i).c_str());
       if (!shadowed) chosen.push_back(i);
     }
   } else {
     for (size_t k = 1; k < positional.size(); ++k) {
-      uint32_t i = 0;
-      while (i < count && !SameName(EntryName(pkg.directory->entries[i]), positional[k])) ++i;
+      std::string wanted;
+      uint32_t i = count;
+      if (EntryNameFromHost(positional[k], &wanted)) {
+        i = 0;
+        while (i < count && !SameEntryName(nameOf(i).c_str(), wanted.c_str())) ++i;
+      }
       if (i == count) Fail(pkg.path, "no entry named '" + positional[k] + "'");
       chosen.push_back(i);
     }
   }
+  std::vector<std::string> outPaths;
   for (uint32_t i : chosen) {
-    CheckEntry(pkg, i);
-    std::string problem = EntryNameProblem(EntryName(pkg.directory->entries[i]));
-    if (!problem.empty()) Fail(pkg.path, problem);
+    std::string name = nameOf(i);
+    std::string problem = EntryNameProblem(name);
+    if (!problem.empty()) Fail(pkg.path, ShownName(name) + ": " + problem);
+    std::string fileName;
+    if (!HostFromEntryName(name, &fileName))
+      Fail(pkg.path, ShownName(name) + ": entry name is not code page 932 text");
+    outPaths.push_back(HostText(HostPath(dir) / HostPath(fileName)));
+    TakenEntry taken;
+    TakeEntry(pkg, i, &taken);  // decodes once to check; written below
   }
   std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (!fs::is_directory(dir, ec)) Fail(dir, "not a folder");
+  fs::create_directories(HostPath(dir), ec);
+  if (!fs::is_directory(HostPath(dir), ec)) Fail(dir, "not a folder");
 
-  for (uint32_t i : chosen) {
-    const PackageEntry& e = pkg.directory->entries[i];
-    Bytes decoded;
-    const uint8_t* data = EntryBytes(pkg, i, &decoded);
+  for (size_t k = 0; k < chosen.size(); ++k) {
+    const PackageEntry& e = pkg.directory->entries[chosen[k]];
+    TakenEntry taken;
+    TakeEntry(pkg, chosen[k], &taken);
     uint64_t fileTime = uint64_t{e.fileTimeHigh} << 32 | e.fileTimeLow;
-    std::string out = (fs::path(dir) / EntryName(e)).string();
-    WriteFileAtomically(out, data, e.originalSize, &fileTime);
+    WriteFileAtomically(outPaths[k], taken.data.bytes, e.originalSize, &fileTime);
   }
   return 0;
 }
@@ -414,21 +438,23 @@ int Test(const std::vector<std::string>& args) {
   LoadPackage(args[0], &pkg);
   uint32_t count = pkg.directory->header.entryCount;
   for (uint32_t i = 0; i < count; ++i) {
-    Bytes decoded;
-    EntryBytes(pkg, i, &decoded);
+    TakenEntry taken;
+    TakeEntry(pkg, i, &taken);
     const PackageEntry& e = pkg.directory->entries[i];
-    std::printf("ok  %-14s %12u bytes\n", EntryName(e).c_str(), e.originalSize);
+    char size[32];
+    std::snprintf(size, sizeof size, " %12u bytes\n", e.originalSize);
+    PrintText(stdout, "ok  " + PaddedName(EntryName(e)) + size);
   }
-  std::printf("%s: %u entries ok\n", pkg.path.c_str(), count);
+  PrintText(stdout, pkg.path + ": " + std::to_string(count) + " entries ok\n");
   return 0;
 }
 
-int Run(int argc, char** argv) {
-  if (argc < 2) return Usage("no command given");
-  std::string command = argv[1];
-  std::vector<std::string> args(argv + 2, argv + argc);
+int Run(const std::vector<std::string>& argv) {
+  if (argv.size() < 2) return Usage("no command given");
+  const std::string& command = argv[1];
+  std::vector<std::string> args(argv.begin() + 2, argv.end());
   if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kHelp, stdout);
+    PrintText(stdout, kHelp);
     return 0;
   }
   if (command == "create") return Create(args);
@@ -438,18 +464,24 @@ int Run(int argc, char** argv) {
   return Usage("unknown command '" + command + "'");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(const std::vector<std::string>& argv) {
   try {
-    return Run(argc, argv);
+    return Run(argv);
   } catch (const Failure& f) {
     std::fflush(stdout);
-    std::fprintf(stderr, "fa2: %s: %s\n", f.what.c_str(), f.problem.c_str());
+    PrintText(stderr, "fa2: " + f.what + ": " + f.problem + "\n");
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "fa2: out of memory\n");
+    PrintText(stderr, "fa2: out of memory\n");
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "fa2: %s\n", e.what());
+    PrintText(stderr, std::string("fa2: ") + e.what() + "\n");
   }
   return 1;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return Main(ArgumentsFromWide(argc, argv)); }
+#else
+int main(int argc, char** argv) { return Main(std::vector<std::string>(argv, argv + argc)); }
+#endif
