@@ -62,3 +62,9 @@ updater_libraries=('$<TARGET_FILE:updatercore>' '$<TARGET_FILE:fa2core>' \
 '-l$<JOIN:$<FILTER:$<TARGET_PROPERTY:updatercore,INTERFACE_LINK_LIBRARIES>,EXCLUDE,^fa2core$>,' '-l>')
 updater_link_options=('${link_options}')
 ")
+
+# make-updater run as a program on this build (the package check uses the
+# Windows fa2 tool through Wine, so no native build is needed).
+add_test(NAME tool.make_updater_test
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tool/make_updater_test.sh
+                 ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/fa2-wine)
