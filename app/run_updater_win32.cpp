@@ -41,12 +41,18 @@ bool OpenOwnPackage() {
   return true;
 }
 
-// The update script goes to the temporary folder. A folder whose path does
-// not leave room for the name counts as an extraction that failed.
+// The update script goes to a file of its own in the temporary folder: a
+// second copy of the updater, which extracts its script before it can know
+// that it is the second, must not replace or delete the first one's. A
+// folder whose path leaves no room for the name counts as an extraction
+// that failed.
 bool ExtractUpdateScript() {
+  static_assert(kPathCapacity >= MAX_PATH);
+  char folder[kPathCapacity];
   char* path = updaterState.tempIniPath;
-  DWORD length = SysGetTempPath(path, kPathCapacity);
-  bool placed = length > 0 && length < kPathCapacity && JoinPath(path, kPathCapacity, "UPDATE.INI");
+  DWORD length = SysGetTempPath(folder, kPathCapacity);
+  bool placed =
+      length > 0 && length < kPathCapacity && SysCreateTempFile(folder, "UPD", path);
   if (!placed) path[0] = '\0';
   if (!placed || !ExtractEntry("UPDATE.INI", path)) {
     ShowUpdateError("UPDATE.INI not found at UPDATE.FA2");

@@ -23,6 +23,9 @@ BOOL SysDeleteFile(const char* path);
 BOOL SysMoveFileReplace(const char* from, const char* to);
 UINT SysGetDriveType(const char* root);
 DWORD SysGetTempPath(char* buffer, DWORD capacity);
+// Creates a new, empty file with a unique name (prefix, then a number, ".TMP")
+// in folder and writes its path to path, which holds MAX_PATH bytes.
+bool SysCreateTempFile(const char* folder, const char* prefix, char* path);
 // The folder that holds the running program: its path up to the last
 // backslash, which is left out ("C:" for a program in a drive's root).
 // False, with folder empty, when the path does not fit capacity bytes.

@@ -34,6 +34,9 @@ BOOL SysMoveFileReplace(const char* from, const char* to) {
 }
 UINT SysGetDriveType(const char* root) { return GetDriveTypeA(root); }
 DWORD SysGetTempPath(char* buffer, DWORD capacity) { return GetTempPathA(capacity, buffer); }
+bool SysCreateTempFile(const char* folder, const char* prefix, char* path) {
+  return GetTempFileNameA(folder, prefix, 0, path) != 0;
+}
 
 bool SysGetModuleFolder(char* folder, size_t capacity) {
   if (capacity == 0) return false;

@@ -1,5 +1,7 @@
-// Start-up pieces that the whole program cannot show well: registry values
-// that are not terminated, resource lookup and the clean-up.
+// Start-up: registry values that are not terminated, resource lookup, the
+// clean-up, and paths too long to join. The whole start-up runs in this
+// process on a copy of the stub (updater.exe) given a package with
+// UpdateResource and loaded as a data file.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,6 +12,8 @@
 #include "app/updater_state.h"
 #include "base/system.h"
 #include "package/block.h"
+#include "package/package_writer.h"
+#include "tests/support/ini_files.h"
 #include "tests/support/message_boxes_win32.h"
 #include "tests/support/test_files.h"
 
@@ -97,4 +101,117 @@ TEST(StartUp, CleanUpFreesThePackageAndDeletesTheScript) {
   EXPECT_EQ(updaterState.entries, nullptr);
   EXPECT_FALSE(FileExists(ini));
   ResetUpdaterState();
+}
+
+namespace {
+
+std::string ModuleFolder() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s(path, n);
+  return s.substr(0, s.find_last_of('\\'));
+}
+
+// An updater for a game of this test process: its package holds the given
+// UPDATE.INI; its registry key is removed at the end.
+struct Updater : ::testing::Test {
+  std::string company = "FA2UpdaterTest" + std::to_string(GetCurrentProcessId());
+  std::string keyPath = "Software\\" + company + "\\Game";
+  std::string folder;
+  HMODULE module = nullptr;
+
+  void SetUp() override {
+    ResetUpdaterState();
+    folder = MakeScratchFolder("updater");
+    std::string ini = IniSection{"SETUP", {}}
+                          .Set("CompanyName", company)
+                          .Set("GameTitle", "テストゲーム")
+                          .Set("GameClass", "TestGameClass")
+                          .Set("GameDir", "Game")
+                          .Text();
+    Bytes package;
+    std::string error;
+    std::vector<PackageInput> inputs = {
+        {"UPDATE.INI", 0, reinterpret_cast<const uint8_t*>(ini.data()), ini.size()}};
+    ASSERT_TRUE(BuildPackage(inputs, PackageOptions{}, &package, &error)) << error;
+
+    std::string exe = folder + "\\UPDATE.EXE";
+    ASSERT_TRUE(CopyFileA((ModuleFolder() + "\\..\\updater.exe").c_str(), exe.c_str(), FALSE));
+    HANDLE update = BeginUpdateResourceA(exe.c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceA(update, "UPDATE", MAKEINTRESOURCEA(102), 0, package.data(),
+                                static_cast<DWORD>(package.size())));
+    ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+    module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+  }
+  void TearDown() override {
+    if (module) FreeLibrary(module);
+    RegDeleteKeyA(HKEY_CURRENT_USER, keyPath.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, ("Software\\" + company).c_str());
+    ResetUpdaterState();
+  }
+  void Register(DWORD type, const std::string& installPath) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "InstPath", 0, type, reinterpret_cast<const BYTE*>(installPath.data()),
+                   static_cast<DWORD>(installPath.size()));
+    DWORD mode = 0;
+    RegSetValueExA(key, "InstMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), 4);
+    RegCloseKey(key);
+  }
+  // Runs the whole program; it must stop with exactly one box and leave no
+  // UPDATE.INI behind.
+  void ExpectStopWith(const std::string& text) {
+    BoxWatcher watcher;
+    EXPECT_EQ(RunUpdater(module), 0);
+    ASSERT_EQ(watcher.boxes.size(), 1u) << text;
+    EXPECT_EQ(watcher.boxes[0].text, text);
+    EXPECT_EQ(watcher.boxes[0].caption, "UPDATE");
+    EXPECT_EQ(updaterState.package, nullptr);
+    if (updaterState.tempIniPath[0]) {
+      EXPECT_FALSE(FileExists(updaterState.tempIniPath));
+    }
+  }
+};
+
+}  // namespace
+
+TEST_F(Updater, ScriptFileIsItsOwnAndIsDeletedOnTheWayOut) {
+  // Another copy's script in the temporary folder is neither replaced nor
+  // deleted by a copy that stops.
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string other = std::string(temp) + "UPDATE.INI";
+  const std::string script = "another copy's script";
+  ASSERT_TRUE(WriteWholeFile(other, script));
+  ExpectStopWith("「テストゲーム」がインストールされていません");
+  EXPECT_NE(std::string(updaterState.tempIniPath), other);
+  EXPECT_EQ(ReadWholeFile(other), Bytes(script.begin(), script.end()));
+  DeleteFileA(other.c_str());
+}
+
+TEST_F(Updater, TemporaryFolderTooLongForTheScript) {
+  char saved[MAX_PATH] = {};
+  DWORD had = GetEnvironmentVariableA("TMP", saved, MAX_PATH);
+  // The folder's path leaves no room for the script's file name.
+  std::string tooLong = "C:\\" + std::string(245, 'T');
+  SetEnvironmentVariableA("TMP", tooLong.c_str());
+  ExpectStopWith("UPDATE.INI not found at UPDATE.FA2");
+  EXPECT_STREQ(updaterState.tempIniPath, "");
+  SetEnvironmentVariableA("TMP", had ? saved : nullptr);
+}
+
+TEST_F(Updater, InstallationPathTooLongForSetupIni) {
+  // An InstPath that fills the whole buffer without a terminator keeps 259
+  // bytes, which leave no room for "\\SETUP.INI".
+  Register(REG_BINARY, std::string(kPathCapacity, 'A'));
+  ExpectStopWith("インストール先に \"SETUP.INI\" ファイルが見つかりません");
+  EXPECT_EQ(std::string(updaterState.installPath), std::string(kPathCapacity - 1, 'A'));
+
+  ResetUpdaterState();
+  Register(REG_SZ, "C:\\" + std::string(248, 'B'));
+  ExpectStopWith("インストール先に \"SETUP.INI\" ファイルが見つかりません");
 }
