@@ -41,12 +41,15 @@ struct Driver {
   std::vector<Process> updaters;
   Game game;
   std::set<HWND> seenBoxes;  // boxes already checked (answered or not)
+  std::set<std::wstring> tempBefore;  // the temporary folder before the first start
   HWND openBox = nullptr;    // a checked box left open by `box` without answer
   DWORD startTick = 0;
   std::string failure;
 };
 
 Driver driver;
+
+std::set<std::wstring> TempFiles();
 
 // --- transcript -----------------------------------------------------------
 
@@ -162,10 +165,7 @@ bool DoStart(const Step& step) {
   if (!CheckKeys(step, {"name", "exe"})) return false;
   std::string name = Arg(step, "name", "main");
   std::wstring exe = ResolvePath(Arg(step, "exe", "%E2E_UPDATER%"));
-  if (driver.updaters.empty()) {
-    // A leftover script from an earlier run would hide a missing clean-up.
-    DeleteFileW(Expand("%TEMP%\\UPDATE.INI").c_str());
-  }
+  if (driver.updaters.empty()) driver.tempBefore = TempFiles();
   for (Process& earlier : driver.updaters)
     if (earlier.name == name && !HasEnded(earlier))
       return Fail(step, "the updater '" + name + "' is still running");
@@ -556,6 +556,18 @@ bool DoReg(const Step& step) {
 
 // --- files ----------------------------------------------------------------------
 
+std::set<std::wstring> TempFiles() {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(Expand("%TEMP%\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.insert(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
 bool ReadWholeFile(const std::wstring& path, std::string& data) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, 0, nullptr);
@@ -628,6 +640,17 @@ bool DoCheckMissing(const Step& step) {
   return true;
 }
 
+// check-temp-clean: the temporary folder holds no file that was not there
+// before the first updater started.
+bool DoCheckTempClean(const Step& step) {
+  if (!CheckKeys(step, {})) return false;
+  for (const std::wstring& name : TempFiles())
+    if (!driver.tempBefore.count(name))
+      return Fail(step, "left in the temporary folder: " + ToUtf8(name));
+  Note("nothing left in the temporary folder");
+  return true;
+}
+
 bool DoCheckFolder(const Step& step) {
   if (!CheckKeys(step, {"path"})) return false;
   DWORD attributes = GetFileAttributesW(ResolvePath(Arg(step, "path")).c_str());
@@ -679,6 +702,7 @@ bool RunStep(const Step& step) {
   if (verb == "check-file") return DoCheckFile(step);
   if (verb == "check-missing") return DoCheckMissing(step);
   if (verb == "check-folder") return DoCheckFolder(step);
+  if (verb == "check-temp-clean") return DoCheckTempClean(step);
   if (verb == "copy") return DoCopy(step);
   if (verb == "delete") return DoDelete(step);
   if (verb == "sleep") return DoSleep(step);
