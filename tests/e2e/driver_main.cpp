@@ -425,6 +425,72 @@ bool DoNoBox(const Step& step) {
   return true;
 }
 
+// --- screenshots ------------------------------------------------------------------
+
+bool WriteBitmapFile(const std::wstring& path, HDC source, const RECT& area) {
+  int width = area.right - area.left, height = area.bottom - area.top;
+  HDC memory = CreateCompatibleDC(source);
+  HBITMAP bitmap = CreateCompatibleBitmap(source, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, source, area.left, area.top, SRCCOPY);
+  SelectObject(memory, old);
+
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;  // bottom-up rows, as a BMP file stores them
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  std::string pixels(static_cast<size_t>(rowBytes) * height, '\0');
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
+            DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+
+  BITMAPFILEHEADER fileHeader{};
+  fileHeader.bfType = 0x4D42;  // "BM"
+  fileHeader.bfOffBits = sizeof fileHeader + sizeof header;
+  fileHeader.bfSize = fileHeader.bfOffBits + static_cast<DWORD>(pixels.size());
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(file, &fileHeader, sizeof fileHeader, &written, nullptr) &&
+            WriteFile(file, &header, sizeof header, &written, nullptr) &&
+            WriteFile(file, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok;
+}
+
+// snapshot path=FILE.bmp: a picture of the screen around the updater's
+// visible windows (the wizard and any box), with a small margin.
+bool DoSnapshot(const Step& step) {
+  if (!CheckKeys(step, {"name", "path"})) return false;
+  Process* process = FindUpdater(step);
+  if (!process) return false;
+  Sleep(300);  // lets the windows finish painting
+  RECT area{};
+  bool any = false;
+  for (HWND window : ProcessWindows(process->info.dwProcessId)) {
+    if (!IsWindowVisible(window)) continue;
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    if (!any) area = rect; else UnionRect(&area, &area, &rect);
+    any = true;
+  }
+  if (!any) return Fail(step, "the updater shows no window");
+  InflateRect(&area, 12, 12);
+  RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  IntersectRect(&area, &area, &screen);
+  HDC screenDc = GetDC(nullptr);
+  bool ok = WriteBitmapFile(ResolvePath(Arg(step, "path")), screenDc, area);
+  ReleaseDC(nullptr, screenDc);
+  if (!ok) return Fail(step, "cannot write " + Arg(step, "path"));
+  Note("snapshot " + Arg(step, "path"));
+  return true;
+}
+
 // --- the game window ----------------------------------------------------------
 
 HWND GameWindow() {
@@ -706,6 +772,7 @@ bool RunStep(const Step& step) {
   if (verb == "copy") return DoCopy(step);
   if (verb == "delete") return DoDelete(step);
   if (verb == "sleep") return DoSleep(step);
+  if (verb == "snapshot") return DoSnapshot(step);
   return Fail(step, "unknown step");
 }
 
