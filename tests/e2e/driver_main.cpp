@@ -319,8 +319,21 @@ bool DoWizardAction(const Step& step) {
   } else if (step.verb == "close") {
     PostMessageW(wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
   } else if (step.verb == "hide") {
-    ShowWindowAsync(wizard, SW_HIDE);
-    for (int i = 0; i < 100 && IsWindowVisible(wizard); ++i) Sleep(kPollMs);
+    // The dialog manager shows the dialog once more when its message queue
+    // first runs empty, so the window has to stay hidden for a moment.
+    DWORD deadline = GetTickCount() + WithinMs(step);
+    int hiddenRounds = 0;
+    while (hiddenRounds < 10) {
+      if (IsWindowVisible(wizard)) {
+        hiddenRounds = 0;
+        ShowWindowAsync(wizard, SW_HIDE);
+      } else {
+        ++hiddenRounds;
+      }
+      if (static_cast<LONG>(GetTickCount() - deadline) > 0)
+        return Fail(step, "the wizard does not stay hidden");
+      Sleep(kPollMs);
+    }
   }
   Note(step.verb + (what.empty() ? "" : " " + what));
   return true;
