@@ -12,6 +12,8 @@ int SysMessageBox(HWND owner, const char* text, const char* caption, UINT type);
 BOOL SysSetWindowText(HWND window, const char* text);
 BOOL SysSetDlgItemText(HWND dialog, int id, const char* text);
 HWND SysFindWindow(const char* className, const char* title);
+INT_PTR SysDialogBox(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure,
+                     LPARAM parameter);
 
 DWORD SysGetFileAttributes(const char* path);
 BOOL SysSetFileAttributes(const char* path, DWORD attributes);
@@ -21,6 +23,17 @@ BOOL SysDeleteFile(const char* path);
 BOOL SysMoveFileReplace(const char* from, const char* to);
 UINT SysGetDriveType(const char* root);
 DWORD SysGetTempPath(char* buffer, DWORD capacity);
+// Creates a new, empty file with a unique name (prefix, then a number, ".TMP")
+// in folder and writes its path to path, which holds MAX_PATH bytes.
+bool SysCreateTempFile(const char* folder, const char* prefix, char* path);
+// The folder that holds the running program: its path up to the last
+// backslash, which is left out ("C:" for a program in a drive's root).
+// False, with folder empty, when the path does not fit capacity bytes.
+bool SysGetModuleFolder(char* folder, size_t capacity);
+// Copies the files or folder named by the double-NUL list from to the
+// double-NUL list to with the shell (SHFileOperation, FO_COPY). Returns the
+// shell's result and whether the user aborted any part of the copy.
+int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, bool* aborted);
 DWORD SysGetPrivateProfileString(const char* section, const char* key, const char* fallback,
                                  char* buffer, DWORD capacity, const char* file);
 
@@ -34,5 +47,19 @@ int FormatText(char (&buffer)[N], const char* format, auto... args) {
 }
 
 HMODULE SysLoadLibrary(const char* name);
+// FindResource with a numeric id and a named type.
+HRSRC SysFindResource(HMODULE module, int id, const char* type);
+
+LONG SysRegOpenKey(HKEY root, const char* subKey, REGSAM access, HKEY* key);
+// Reads a value of any type into data (size bytes at most); size receives the
+// stored length. The stored bytes are taken as they are: a text value need
+// not end in a NUL.
+LONG SysRegQueryValue(HKEY key, const char* name, void* data, DWORD* size);
+// Reads a value as text into buffer and always leaves it terminated inside
+// capacity, whatever type and length the stored value has: the registry does
+// not promise a NUL behind the stored bytes, and a value that fills the whole
+// buffer loses its last byte to the terminator. False when the value is
+// missing or longer than capacity.
+bool SysRegQueryText(HKEY key, const char* name, char* buffer, size_t capacity);
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters);

@@ -1,5 +1,6 @@
 #include "base/system.h"
 
+#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <cstdarg>
@@ -16,6 +17,10 @@ BOOL SysSetDlgItemText(HWND dialog, int id, const char* text) {
 HWND SysFindWindow(const char* className, const char* title) {
   return FindWindowA(className, title);
 }
+INT_PTR SysDialogBox(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure,
+                     LPARAM parameter) {
+  return DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, procedure, parameter);
+}
 
 DWORD SysGetFileAttributes(const char* path) { return GetFileAttributesA(path); }
 BOOL SysSetFileAttributes(const char* path, DWORD attributes) {
@@ -31,6 +36,45 @@ BOOL SysMoveFileReplace(const char* from, const char* to) {
 }
 UINT SysGetDriveType(const char* root) { return GetDriveTypeA(root); }
 DWORD SysGetTempPath(char* buffer, DWORD capacity) { return GetTempPathA(capacity, buffer); }
+bool SysCreateTempFile(const char* folder, const char* prefix, char* path) {
+  return GetTempFileNameA(folder, prefix, 0, path) != 0;
+}
+
+bool SysGetModuleFolder(char* folder, size_t capacity) {
+  if (capacity == 0) return false;
+  DWORD length = GetModuleFileNameA(nullptr, folder, static_cast<DWORD>(capacity));
+  // A path that fills the buffer may have been cut.
+  if (length == 0 || length >= capacity) {
+    folder[0] = '\0';
+    return false;
+  }
+  // Cut at the last separator; a double-byte character's second byte may be
+  // a backslash and is not one. The name comes from the system in its own
+  // ANSI code page, so here (unlike in the script's texts) the system's
+  // lead-byte rule is the right one.
+  size_t cut = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (IsDBCSLeadByte(static_cast<BYTE>(folder[i])) && i + 1 < length) {
+      ++i;
+      continue;
+    }
+    if (folder[i] == '\\') cut = i;
+  }
+  folder[cut] = '\0';
+  return true;
+}
+
+int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, bool* aborted) {
+  SHFILEOPSTRUCTA operation{};
+  operation.hwnd = owner;
+  operation.wFunc = FO_COPY;
+  operation.pFrom = from;
+  operation.pTo = to;
+  operation.fFlags = static_cast<FILEOP_FLAGS>(flags);
+  int result = SHFileOperationA(&operation);
+  *aborted = operation.fAnyOperationsAborted != FALSE;
+  return result;
+}
 DWORD SysGetPrivateProfileString(const char* section, const char* key, const char* fallback,
                                  char* buffer, DWORD capacity, const char* file) {
   return GetPrivateProfileStringA(section, key, fallback, buffer, capacity, file);
@@ -60,6 +104,27 @@ int FormatText(char* buffer, size_t capacity, const char* format, ...) {
 }
 
 HMODULE SysLoadLibrary(const char* name) { return LoadLibraryA(name); }
+HRSRC SysFindResource(HMODULE module, int id, const char* type) {
+  return FindResourceA(module, MAKEINTRESOURCEA(id), type);
+}
+
+LONG SysRegOpenKey(HKEY root, const char* subKey, REGSAM access, HKEY* key) {
+  return RegOpenKeyExA(root, subKey, 0, access, key);
+}
+LONG SysRegQueryValue(HKEY key, const char* name, void* data, DWORD* size) {
+  return RegQueryValueExA(key, name, nullptr, nullptr, static_cast<BYTE*>(data), size);
+}
+bool SysRegQueryText(HKEY key, const char* name, char* buffer, size_t capacity) {
+  if (capacity == 0) return false;
+  DWORD size = static_cast<DWORD>(capacity);
+  if (SysRegQueryValue(key, name, buffer, &size) != ERROR_SUCCESS) {
+    buffer[0] = '\0';
+    buffer[capacity - 1] = '\0';
+    return false;
+  }
+  buffer[size < capacity ? size : capacity - 1] = '\0';
+  return true;
+}
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters) {
   return GetDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);

@@ -3,8 +3,8 @@
 #
 # Two prefixes live in the build folder: build/wineprefix, a WoW64 prefix for
 # 32-bit programs (made with the 32-bit loader, so it runs 64-bit ones too),
-# and build/wineprefix64, a win64-only prefix for 64-bit programs, which also
-# works on hosts that cannot execute 32-bit code at all.
+# and build/wineprefix64, made by the 64-bit loader for 64-bit programs, which
+# also works on hosts that cannot execute 32-bit code at all.
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -63,28 +63,27 @@ default_target() {
   if host_runs_i386; then echo i686; else echo x86_64; fi
 }
 
-# ensure_wine_prefix [TARGET]: creates the prefix of TARGET once. Without a
-# TARGET it takes the default target and the caller's WINEPREFIX (or that
-# target's prefix), and exports WINEPREFIX for the commands that follow.
-# A WoW64 prefix made before wine32 was installed cannot run 32-bit
-# programs, so one without a syswow64 folder is made again; the win64 prefix
-# must not be a WoW64 one.
+# ensure_wine_prefix [TARGET [PREFIX]]: creates the prefix of TARGET once, at
+# PREFIX or TARGET's own place. Without arguments it takes the default target
+# and the caller's WINEPREFIX (or that target's prefix), and exports
+# WINEPREFIX for the commands that follow. A WoW64 prefix made before wine32
+# was installed cannot run 32-bit programs, so an i686 prefix without a
+# syswow64 folder is made again. The x86_64 prefix is made by the 64-bit
+# loader with WINEARCH=win64; where wine32 is installed Wine still gives it a
+# syswow64 folder, which does no harm.
 ensure_wine_prefix() {
-  local target=${1:-} prefix marker
+  local target=${1:-} prefix=${2:-} marker
   if [ -z "$target" ]; then
     target=$(default_target)
     export WINEPREFIX=${WINEPREFIX:-$(prefix_for "$target")}
     prefix=$WINEPREFIX
-  else
+  elif [ -z "$prefix" ]; then
     prefix=$(prefix_for "$target")
   fi
   case "$target" in
     i686) marker="$prefix/drive_c/windows/syswow64" ;;
     x86_64) marker="$prefix/drive_c/windows/system32/kernel32.dll" ;;
   esac
-  if [ "$target" = x86_64 ] && [ -d "$prefix/drive_c/windows/syswow64" ]; then
-    rm -rf "$prefix"
-  fi
   [ -e "$marker" ] && return 0
   rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"

@@ -1,0 +1,843 @@
+// The end-to-end driver: starts the updater, drives its wizard and message
+// boxes like a user, and checks what it shows, its exit code and the files it
+// leaves, following a steps file (tests/e2e/README.md lists the steps). It
+// prints a transcript of everything it saw and did, and exits 0 when every
+// step held, 1 at the first one that did not, 2 on a bad steps file.
+//
+//   e2e_driver.exe STEPS-FILE
+//
+// Environment: E2E_UPDATER (the updater to start), E2E_WORK (the folder that
+// relative paths of the steps start from), E2E_GAME (the game window
+// program; by default e2e_game.exe beside the driver).
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/steps.h"
+#include "tests/e2e/windows_win32.h"
+
+namespace {
+
+constexpr double kDefaultWithin = 15.0;  // seconds a step waits for what it expects
+constexpr DWORD kPollMs = 50;
+
+struct Process {
+  std::string name;
+  PROCESS_INFORMATION info{};
+};
+
+struct Game {
+  PROCESS_INFORMATION info{};
+  std::wstring windowClass, title;
+};
+
+struct Driver {
+  std::vector<Process> updaters;
+  Game game;
+  std::set<HWND> seenBoxes;  // boxes already checked (answered or not)
+  std::set<std::wstring> tempBefore;  // the temporary folder before the first start
+  HWND openBox = nullptr;    // a checked box left open by `box` without answer
+  DWORD startTick = 0;
+  std::string failure;
+};
+
+Driver driver;
+
+std::set<std::wstring> TempFiles();
+
+// --- transcript -----------------------------------------------------------
+
+void Print(const std::string& text) {
+  std::string line = text + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+            &written, nullptr);
+}
+
+std::string Visible(const std::string& text) {
+  std::string shown;
+  for (char c : text) {
+    if (c == '\r')
+      shown += "{CR}";
+    else if (c == '\n')
+      shown += "{LF}";
+    else
+      shown += c;
+  }
+  return shown;
+}
+
+void Note(const std::string& text) {
+  char stamp[32];
+  snprintf(stamp, sizeof stamp, "[%6.2f] ", (GetTickCount() - driver.startTick) / 1000.0);
+  Print(stamp + text);
+}
+
+bool Fail(const Step& step, const std::string& message) {
+  driver.failure = "line " + std::to_string(step.line) + " (" + step.verb + "): " + message;
+  return false;
+}
+
+// --- arguments --------------------------------------------------------------
+
+bool CheckKeys(const Step& step, std::initializer_list<const char*> allowed) {
+  for (const auto& [key, value] : step.args) {
+    bool known = false;
+    for (const char* name : allowed) known = known || key == name;
+    if (!known) return Fail(step, "unknown argument '" + key + "'");
+  }
+  return true;
+}
+
+std::string Arg(const Step& step, const char* key, const std::string& fallback = "") {
+  auto found = step.args.find(key);
+  return found == step.args.end() ? fallback : found->second;
+}
+
+bool Has(const Step& step, const char* key) { return step.args.count(key) != 0; }
+
+DWORD WithinMs(const Step& step) {
+  return static_cast<DWORD>(atof(Arg(step, "within", std::to_string(kDefaultWithin)).c_str()) * 1000);
+}
+
+std::wstring Expand(const std::string& text) {
+  std::wstring wide = FromUtf8(text);
+  wchar_t expanded[4096] = {};
+  ExpandEnvironmentStringsW(wide.c_str(), expanded, 4096);
+  return expanded;
+}
+
+// A path of the steps file: environment variables expanded, and relative to
+// E2E_WORK unless it starts with a drive or a backslash.
+std::wstring ResolvePath(const std::string& path) {
+  std::wstring expanded = Expand(path);
+  bool absolute = (expanded.size() >= 2 && expanded[1] == L':') ||
+                  (!expanded.empty() && expanded[0] == L'\\');
+  if (absolute) return expanded;
+  return Expand("%E2E_WORK%") + L"\\" + expanded;
+}
+
+std::string OnOff(bool on) { return on ? "on" : "off"; }
+std::string YesNo(bool yes) { return yes ? "yes" : "no"; }
+
+// --- processes ----------------------------------------------------------------
+
+Process* FindUpdater(const Step& step) {
+  std::string name = Arg(step, "name", "main");
+  for (Process& process : driver.updaters)
+    if (process.name == name) return &process;
+  Fail(step, "no updater named '" + name + "' was started");
+  return nullptr;
+}
+
+bool HasEnded(const Process& process, DWORD* code = nullptr) {
+  if (WaitForSingleObject(process.info.hProcess, 0) != WAIT_OBJECT_0) return false;
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.info.hProcess, &exitCode);
+  if (code) *code = exitCode;
+  return true;
+}
+
+std::string EndedText(const Process& process) {
+  DWORD code = 0;
+  HasEnded(process, &code);
+  return "the updater '" + process.name + "' ended with exit code " + std::to_string(code);
+}
+
+bool StartProgram(const std::wstring& exe, const std::wstring& arguments,
+                  PROCESS_INFORMATION& info) {
+  std::wstring commandLine = L"\"" + exe + L"\"" + arguments;
+  std::wstring folder = Expand("%E2E_WORK%");
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  return CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.empty() || folder == L"%E2E_WORK%" ? nullptr : folder.c_str(),
+                        &startup, &info) != 0;
+}
+
+bool DoStart(const Step& step) {
+  if (!CheckKeys(step, {"name", "exe"})) return false;
+  std::string name = Arg(step, "name", "main");
+  std::wstring exe = ResolvePath(Arg(step, "exe", "%E2E_UPDATER%"));
+  if (driver.updaters.empty()) driver.tempBefore = TempFiles();
+  for (Process& earlier : driver.updaters)
+    if (earlier.name == name && !HasEnded(earlier))
+      return Fail(step, "the updater '" + name + "' is still running");
+  driver.updaters.erase(std::remove_if(driver.updaters.begin(), driver.updaters.end(),
+                                       [&](const Process& p) { return p.name == name; }),
+                        driver.updaters.end());
+  Process process;
+  process.name = name;
+  if (!StartProgram(exe, L"", process.info))
+    return Fail(step, "cannot start " + ToUtf8(exe) + " (error " + std::to_string(GetLastError()) + ")");
+  driver.updaters.push_back(process);
+  Note("start " + name + ": " + ToUtf8(exe));
+  return true;
+}
+
+bool DoExit(const Step& step) {
+  if (!CheckKeys(step, {"name", "code", "within"})) return false;
+  Process* process = FindUpdater(step);
+  if (!process) return false;
+  DWORD deadline = GetTickCount() + WithinMs(step);
+  DWORD code = 0;
+  while (!HasEnded(*process, &code)) {
+    if (HWND box = FindMessageBox(process->info.dwProcessId, driver.seenBoxes)) {
+      BoxState state = ReadBox(box);
+      return Fail(step, "expected the updater to end, but it shows a box '" + state.caption +
+                            "': '" + Visible(state.text) + "'");
+    }
+    if (static_cast<LONG>(GetTickCount() - deadline) > 0)
+      return Fail(step, "the updater did not end; on screen: " +
+                            DescribeWindows(process->info.dwProcessId));
+    Sleep(kPollMs);
+  }
+  Note("exit " + process->name + ": code " + std::to_string(code));
+  std::string expected = Arg(step, "code");
+  if (!expected.empty() && std::to_string(code) != expected)
+    return Fail(step, "exit code " + std::to_string(code) + ", expected " + expected);
+  return true;
+}
+
+// --- the wizard ---------------------------------------------------------------
+
+std::string Describe(const WizardState& state) {
+  return "caption='" + state.caption + "' status='" + Visible(state.status) + "' back=" +
+         OnOff(state.backOn) + " next=" + OnOff(state.nextOn) + " cancel=" +
+         OnOff(state.cancelOn) + " next-text='" + state.nextText + "' focus=" + state.focus +
+         " visible=" + YesNo(state.visible) + " foreground=" + YesNo(state.foreground);
+}
+
+// The expectations of a `wizard` step that `state` does not meet.
+std::string WizardMismatches(const Step& step, const WizardState& state) {
+  std::string result;
+  auto expect = [&](const char* key, const std::string& seen) {
+    if (Has(step, key) && Arg(step, key) != seen)
+      result += std::string(" ") + key + ": expected '" + Visible(Arg(step, key)) + "', seen '" +
+                Visible(seen) + "';";
+  };
+  expect("caption", state.caption);
+  expect("status", state.status);
+  expect("back", OnOff(state.backOn));
+  expect("next", OnOff(state.nextOn));
+  expect("cancel", OnOff(state.cancelOn));
+  expect("next-text", state.nextText);
+  expect("back-text", state.backText);
+  expect("cancel-text", state.cancelText);
+  expect("focus", state.focus);
+  expect("visible", YesNo(state.visible));
+  expect("foreground", YesNo(state.foreground));
+  return result;
+}
+
+// Waits for the wizard of the named updater (and, for a `wizard` step, for
+// the state the step expects). Fails early when a box appears or the
+// program ends instead.
+HWND WaitForWizard(const Step& step, Process& process, bool checkState) {
+  DWORD deadline = GetTickCount() + WithinMs(step);
+  std::string last = "no wizard window";
+  for (;;) {
+    if (HWND wizard = FindWizard(process.info.dwProcessId)) {
+      if (!checkState) return wizard;
+      WizardState state = ReadWizard(wizard);
+      if (state.readable) {
+        std::string mismatches = WizardMismatches(step, state);
+        if (mismatches.empty()) {
+          Note("wizard " + Describe(state));
+          return wizard;
+        }
+        last = "wizard" + mismatches + " (" + Describe(state) + ")";
+      } else {
+        last = "the wizard does not answer";
+      }
+    }
+    if (HWND box = FindMessageBox(process.info.dwProcessId, driver.seenBoxes)) {
+      BoxState state = ReadBox(box);
+      Fail(step, "expected the wizard, but a box appeared '" + state.caption + "': '" +
+                     Visible(state.text) + "'");
+      return nullptr;
+    }
+    if (HasEnded(process)) {
+      Fail(step, "expected the wizard, but " + EndedText(process));
+      return nullptr;
+    }
+    if (static_cast<LONG>(GetTickCount() - deadline) > 0) {
+      Fail(step, last);
+      return nullptr;
+    }
+    Sleep(kPollMs);
+  }
+}
+
+bool DoWizard(const Step& step) {
+  if (!CheckKeys(step, {"name", "within", "caption", "status", "back", "next", "cancel",
+                        "next-text", "back-text", "cancel-text", "focus", "visible", "foreground"}))
+    return false;
+  Process* process = FindUpdater(step);
+  return process && WaitForWizard(step, *process, true) != nullptr;
+}
+
+int ButtonId(const Step& step, const std::string& name) {
+  if (name == "next") return kNextId;
+  if (name == "back") return kBackId;
+  if (name == "cancel") return kCancelId;
+  Fail(step, "unknown button '" + name + "' (next, back or cancel)");
+  return 0;
+}
+
+// click BUTTON: a mouse click on the button (BM_CLICK; a disabled button
+// ignores it). command BUTTON: the button's command reaching the dialog, as
+// from the keyboard or a click that the system delivers while the dialog
+// is busy. key escape|enter: the key pressed in the dialog. close: the
+// window's close box. hide: the window is hidden (to see it shown again).
+bool DoWizardAction(const Step& step) {
+  if (!CheckKeys(step, {"name", "within"})) return false;
+  Process* process = FindUpdater(step);
+  if (!process) return false;
+  HWND wizard = WaitForWizard(step, *process, false);
+  if (!wizard) return false;
+  std::string what = step.words.empty() ? "" : step.words[0];
+  if (step.verb == "click" || step.verb == "command") {
+    int id = ButtonId(step, what);
+    if (!id) return false;
+    HWND button = GetDlgItem(wizard, id);
+    if (step.verb == "click")
+      PostMessageW(button, BM_CLICK, 0, 0);
+    else
+      PostMessageW(wizard, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  } else if (step.verb == "key") {
+    WPARAM key = what == "escape" ? VK_ESCAPE : what == "enter" ? VK_RETURN : 0;
+    if (!key) return Fail(step, "unknown key '" + what + "' (escape or enter)");
+    PostMessageW(wizard, WM_KEYDOWN, key, 1);
+    PostMessageW(wizard, WM_KEYUP, key, 0xC0000001);
+  } else if (step.verb == "close") {
+    PostMessageW(wizard, WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else if (step.verb == "hide") {
+    // The dialog manager shows the dialog once more when its message queue
+    // first runs empty, so the window has to stay hidden for a moment.
+    DWORD deadline = GetTickCount() + WithinMs(step);
+    int hiddenRounds = 0;
+    while (hiddenRounds < 10) {
+      if (IsWindowVisible(wizard)) {
+        hiddenRounds = 0;
+        ShowWindowAsync(wizard, SW_HIDE);
+      } else {
+        ++hiddenRounds;
+      }
+      if (static_cast<LONG>(GetTickCount() - deadline) > 0)
+        return Fail(step, "the wizard does not stay hidden");
+      Sleep(kPollMs);
+    }
+  }
+  Note(step.verb + (what.empty() ? "" : " " + what));
+  return true;
+}
+
+// --- message boxes --------------------------------------------------------------
+
+bool AnswerBox(const Step& step, HWND box, const std::string& answer, DWORD withinMs) {
+  if (answer == "ok" || answer == "cancel") {
+    HWND button = GetDlgItem(box, answer == "ok" ? IDOK : IDCANCEL);
+    if (!button) return Fail(step, "the box has no " + answer + " button");
+    PostMessageW(button, BM_CLICK, 0, 0);
+  } else if (answer == "close") {
+    PostMessageW(box, WM_CLOSE, 0, 0);
+  } else {
+    return Fail(step, "unknown answer '" + answer + "' (ok, cancel or close)");
+  }
+  DWORD deadline = GetTickCount() + withinMs;
+  while (IsWindow(box) && IsWindowVisible(box)) {
+    if (static_cast<LONG>(GetTickCount() - deadline) > 0)
+      return Fail(step, "the box stays open after '" + answer + "'");
+    Sleep(kPollMs);
+  }
+  Note("answer " + answer);
+  if (driver.openBox == box) driver.openBox = nullptr;
+  return true;
+}
+
+std::string OwnerName(HWND owner, DWORD pid) {
+  if (!owner) return "none";
+  if (owner == FindWizard(pid)) return "wizard";
+  return "other (" + ClassOf(owner) + " '" + TextOf(owner) + "')";
+}
+
+bool DoBox(const Step& step) {
+  if (!CheckKeys(step, {"name", "within", "caption", "text", "icon", "buttons", "owner", "answer"}))
+    return false;
+  Process* process = FindUpdater(step);
+  if (!process) return false;
+  DWORD pid = process->info.dwProcessId;
+  DWORD deadline = GetTickCount() + WithinMs(step);
+  HWND box = nullptr;
+  BoxState state;
+  while (!box) {
+    box = FindMessageBox(pid, driver.seenBoxes);
+    if (box) {
+      state = ReadBox(box);
+      // A box whose texts are not set yet is read again on the next round.
+      if (!state.readable || state.text.empty()) box = nullptr;
+    }
+    if (!box) {
+      if (HasEnded(*process)) return Fail(step, "expected a box, but " + EndedText(*process));
+      if (static_cast<LONG>(GetTickCount() - deadline) > 0)
+        return Fail(step, "no box appeared; on screen: " + DescribeWindows(pid));
+      Sleep(kPollMs);
+    }
+  }
+  driver.seenBoxes.insert(box);
+  std::string owner = OwnerName(state.owner, pid);
+  Note("box caption='" + state.caption + "' text='" + Visible(state.text) + "' icon=" +
+       YesNo(state.icon) + " buttons=" + state.buttons + " owner=" + owner);
+  std::string mismatches;
+  auto expect = [&](const char* key, const std::string& seen) {
+    if (Has(step, key) && Arg(step, key) != seen)
+      mismatches += std::string(" ") + key + ": expected '" + Visible(Arg(step, key)) +
+                    "', seen '" + Visible(seen) + "';";
+  };
+  expect("caption", state.caption);
+  expect("text", state.text);
+  expect("icon", YesNo(state.icon));
+  expect("buttons", state.buttons);
+  expect("owner", owner);
+  if (!mismatches.empty()) return Fail(step, "box" + mismatches);
+  if (!Has(step, "answer")) {
+    driver.openBox = box;
+    return true;
+  }
+  return AnswerBox(step, box, Arg(step, "answer"), WithinMs(step));
+}
+
+bool DoAnswer(const Step& step) {
+  if (!CheckKeys(step, {"within"})) return false;
+  if (!driver.openBox || !IsWindow(driver.openBox))
+    return Fail(step, "no box is open (a 'box' step without answer comes first)");
+  return AnswerBox(step, driver.openBox, step.words.empty() ? "" : step.words[0], WithinMs(step));
+}
+
+// no-box within=S: for S seconds, the updater shows no new box.
+bool DoNoBox(const Step& step) {
+  if (!CheckKeys(step, {"name", "within"})) return false;
+  Process* process = FindUpdater(step);
+  if (!process) return false;
+  DWORD deadline = GetTickCount() + WithinMs(step);
+  while (static_cast<LONG>(GetTickCount() - deadline) <= 0) {
+    if (HWND box = FindMessageBox(process->info.dwProcessId, driver.seenBoxes)) {
+      BoxState state = ReadBox(box);
+      return Fail(step, "a box appeared '" + state.caption + "': '" + Visible(state.text) + "'");
+    }
+    Sleep(kPollMs);
+  }
+  Note("no box");
+  return true;
+}
+
+// --- screenshots ------------------------------------------------------------------
+
+bool WriteBitmapFile(const std::wstring& path, HDC source, const RECT& area) {
+  int width = area.right - area.left, height = area.bottom - area.top;
+  HDC memory = CreateCompatibleDC(source);
+  HBITMAP bitmap = CreateCompatibleBitmap(source, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, source, area.left, area.top, SRCCOPY);
+  SelectObject(memory, old);
+
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = height;  // bottom-up rows, as a BMP file stores them
+  header.biPlanes = 1;
+  header.biBitCount = 24;
+  header.biCompression = BI_RGB;
+  DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+  std::string pixels(static_cast<size_t>(rowBytes) * height, '\0');
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&header),
+            DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+
+  BITMAPFILEHEADER fileHeader{};
+  fileHeader.bfType = 0x4D42;  // "BM"
+  fileHeader.bfOffBits = sizeof fileHeader + sizeof header;
+  fileHeader.bfSize = fileHeader.bfOffBits + static_cast<DWORD>(pixels.size());
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(file, &fileHeader, sizeof fileHeader, &written, nullptr) &&
+            WriteFile(file, &header, sizeof header, &written, nullptr) &&
+            WriteFile(file, pixels.data(), static_cast<DWORD>(pixels.size()), &written, nullptr);
+  CloseHandle(file);
+  return ok;
+}
+
+// snapshot path=FILE.bmp: a picture of the screen around the updater's
+// visible windows (the wizard and any box), with a small margin.
+bool DoSnapshot(const Step& step) {
+  if (!CheckKeys(step, {"name", "path"})) return false;
+  Process* process = FindUpdater(step);
+  if (!process) return false;
+  Sleep(300);  // lets the windows finish painting
+  RECT area{};
+  bool any = false;
+  for (HWND window : ProcessWindows(process->info.dwProcessId)) {
+    if (!IsWindowVisible(window)) continue;
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    if (!any) area = rect; else UnionRect(&area, &area, &rect);
+    any = true;
+  }
+  if (!any) return Fail(step, "the updater shows no window");
+  InflateRect(&area, 12, 12);
+  RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  IntersectRect(&area, &area, &screen);
+  HDC screenDc = GetDC(nullptr);
+  bool ok = WriteBitmapFile(ResolvePath(Arg(step, "path")), screenDc, area);
+  ReleaseDC(nullptr, screenDc);
+  if (!ok) return Fail(step, "cannot write " + Arg(step, "path"));
+  Note("snapshot " + Arg(step, "path"));
+  return true;
+}
+
+// --- the game window ----------------------------------------------------------
+
+HWND GameWindow() {
+  return FindWindowW(driver.game.windowClass.c_str(), driver.game.title.c_str());
+}
+
+bool DoGameStart(const Step& step) {
+  if (!CheckKeys(step, {"class", "title", "hidden", "within"})) return false;
+  driver.game.windowClass = FromUtf8(Arg(step, "class"));
+  driver.game.title = FromUtf8(Arg(step, "title"));
+  std::wstring exe = Expand("%E2E_GAME%");
+  if (exe == L"%E2E_GAME%") {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    PathRemoveFileSpecW(self);
+    exe = std::wstring(self) + L"\\e2e_game.exe";
+  }
+  std::wstring arguments = L" --class \"" + driver.game.windowClass + L"\" --title \"" +
+                           driver.game.title + L"\"";
+  if (Arg(step, "hidden") == "yes") arguments += L" --hidden";
+  if (!StartProgram(exe, arguments, driver.game.info))
+    return Fail(step, "cannot start the game window program " + ToUtf8(exe));
+  DWORD deadline = GetTickCount() + WithinMs(step);
+  while (!GameWindow()) {
+    if (static_cast<LONG>(GetTickCount() - deadline) > 0)
+      return Fail(step, "the game window did not appear");
+    Sleep(kPollMs);
+  }
+  Note("game window '" + Arg(step, "title") + "' of class " + Arg(step, "class") + " is open");
+  return true;
+}
+
+bool DoGameCheck(const Step& step) {
+  if (!CheckKeys(step, {"visible", "foreground", "within"})) return false;
+  DWORD deadline = GetTickCount() + WithinMs(step);
+  for (;;) {
+    HWND window = GameWindow();
+    if (!window) return Fail(step, "the game window is gone");
+    bool visible = IsWindowVisible(window) != 0;
+    bool foreground = GetForegroundWindow() == window;
+    bool match = (!Has(step, "visible") || Arg(step, "visible") == YesNo(visible)) &&
+                 (!Has(step, "foreground") || Arg(step, "foreground") == YesNo(foreground));
+    if (match) {
+      Note("game window visible=" + YesNo(visible) + " foreground=" + YesNo(foreground));
+      return true;
+    }
+    if (static_cast<LONG>(GetTickCount() - deadline) > 0)
+      return Fail(step, "game window visible=" + YesNo(visible) + " foreground=" + YesNo(foreground));
+    Sleep(kPollMs);
+  }
+}
+
+bool DoGameClose(const Step& step) {
+  if (!CheckKeys(step, {"within"})) return false;
+  HWND window = GameWindow();
+  if (!window) return Fail(step, "the game window is gone already");
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  if (WaitForSingleObject(driver.game.info.hProcess, WithinMs(step)) != WAIT_OBJECT_0)
+    return Fail(step, "the game window program did not end");
+  Note("game window closed");
+  return true;
+}
+
+// --- registry -------------------------------------------------------------------
+
+std::string ToCodePage932(const std::string& utf8) {
+  std::wstring wide = FromUtf8(utf8);
+  int size = WideCharToMultiByte(932, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0,
+                                 nullptr, nullptr);
+  std::string result(size, '\0');
+  WideCharToMultiByte(932, 0, wide.c_str(), static_cast<int>(wide.size()), result.data(), size,
+                      nullptr, nullptr);
+  return result;
+}
+
+bool DoRegClear(const Step& step) {
+  if (!CheckKeys(step, {"key"})) return false;
+  std::wstring key = FromUtf8(Arg(step, "key"));
+  DWORD result = SHDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+    return Fail(step, "cannot delete HKCU\\" + Arg(step, "key"));
+  Note("registry: HKCU\\" + Arg(step, "key") + " removed");
+  return true;
+}
+
+// reg key=K name=N and one of: sz=TEXT (a string with its terminator),
+// binary=TEXT (the text's bytes, no terminator), fill=COUNT (COUNT letters,
+// no terminator, as binary data, which no query converts), dword=NUMBER.
+bool DoReg(const Step& step) {
+  if (!CheckKeys(step, {"key", "name", "sz", "binary", "fill", "dword"})) return false;
+  HKEY key = nullptr;
+  std::wstring keyName = FromUtf8(Arg(step, "key"));
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return Fail(step, "cannot create HKCU\\" + Arg(step, "key"));
+  std::string name = ToCodePage932(Arg(step, "name"));
+  std::string data;
+  DWORD type = REG_SZ;
+  std::string shown;
+  if (Has(step, "sz")) {
+    data = ToCodePage932(ToUtf8(Expand(Arg(step, "sz"))));
+    data.push_back('\0');
+    shown = "sz '" + Arg(step, "sz") + "'";
+  } else if (Has(step, "binary")) {
+    data = ToCodePage932(ToUtf8(Expand(Arg(step, "binary"))));
+    type = REG_BINARY;
+    shown = "binary '" + Arg(step, "binary") + "'";
+  } else if (Has(step, "fill")) {
+    data.assign(atoi(Arg(step, "fill").c_str()), 'x');
+    type = REG_BINARY;
+    shown = "binary of " + Arg(step, "fill") + " letters";
+  } else if (Has(step, "dword")) {
+    DWORD value = static_cast<DWORD>(strtoul(Arg(step, "dword").c_str(), nullptr, 0));
+    data.assign(reinterpret_cast<const char*>(&value), sizeof value);
+    type = REG_DWORD;
+    shown = "dword " + Arg(step, "dword");
+  } else {
+    RegCloseKey(key);
+    return Fail(step, "no value given (sz=, binary=, fill= or dword=)");
+  }
+  LONG result = RegSetValueExA(key, name.c_str(), 0, type,
+                               reinterpret_cast<const BYTE*>(data.data()),
+                               static_cast<DWORD>(data.size()));
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return Fail(step, "cannot set value " + Arg(step, "name"));
+  Note("registry: " + Arg(step, "name") + " = " + shown);
+  return true;
+}
+
+// --- files ----------------------------------------------------------------------
+
+std::set<std::wstring> TempFiles() {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW(Expand("%TEMP%\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.insert(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& data) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  data.clear();
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+  CloseHandle(file);
+  return true;
+}
+
+std::string FormatTime(const FILETIME& time) {
+  SYSTEMTIME utc{};
+  FileTimeToSystemTime(&time, &utc);
+  char text[32];
+  snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", utc.wYear, utc.wMonth, utc.wDay,
+           utc.wHour, utc.wMinute, utc.wSecond);
+  return text;
+}
+
+bool DoCheckFile(const Step& step) {
+  if (!CheckKeys(step, {"path", "same", "size", "time", "accessed", "created", "readonly"}))
+    return false;
+  std::string path = Arg(step, "path");
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(ResolvePath(path).c_str(), GetFileExInfoStandard, &data))
+    return Fail(step, path + " does not exist");
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return Fail(step, path + " is a folder");
+  unsigned long long size =
+      (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  bool readonly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  std::string seen = path + ": " + std::to_string(size) + " bytes, written " +
+                     FormatTime(data.ftLastWriteTime) + ", readonly=" + YesNo(readonly);
+  if (Has(step, "size") && Arg(step, "size") != std::to_string(size))
+    return Fail(step, seen + "; expected " + Arg(step, "size") + " bytes");
+  if (Has(step, "time") && Arg(step, "time") != FormatTime(data.ftLastWriteTime))
+    return Fail(step, seen + "; expected written " + Arg(step, "time"));
+  if (Has(step, "accessed") && Arg(step, "accessed") != FormatTime(data.ftLastAccessTime))
+    return Fail(step, seen + "; accessed " + FormatTime(data.ftLastAccessTime) + ", expected " +
+                          Arg(step, "accessed"));
+  if (Has(step, "created") && Arg(step, "created") != FormatTime(data.ftCreationTime))
+    return Fail(step, seen + "; created " + FormatTime(data.ftCreationTime) + ", expected " +
+                          Arg(step, "created"));
+  if (Has(step, "readonly") && Arg(step, "readonly") != YesNo(readonly))
+    return Fail(step, seen + "; expected readonly=" + Arg(step, "readonly"));
+  if (Has(step, "same")) {
+    std::string actual, expected;
+    if (!ReadWholeFile(ResolvePath(path), actual)) return Fail(step, "cannot read " + path);
+    if (!ReadWholeFile(ResolvePath(Arg(step, "same")), expected))
+      return Fail(step, "cannot read " + Arg(step, "same"));
+    if (actual != expected) {
+      size_t at = 0;
+      while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+      return Fail(step, seen + "; differs from " + Arg(step, "same") + " (" +
+                            std::to_string(expected.size()) + " bytes) at byte " +
+                            std::to_string(at));
+    }
+    seen += ", same as " + Arg(step, "same");
+  }
+  Note("file " + seen);
+  return true;
+}
+
+bool DoCheckMissing(const Step& step) {
+  if (!CheckKeys(step, {"path"})) return false;
+  if (GetFileAttributesW(ResolvePath(Arg(step, "path")).c_str()) != INVALID_FILE_ATTRIBUTES)
+    return Fail(step, Arg(step, "path") + " exists");
+  Note("missing " + Arg(step, "path"));
+  return true;
+}
+
+// check-temp-clean: the temporary folder holds no file that was not there
+// before the first updater started.
+bool DoCheckTempClean(const Step& step) {
+  if (!CheckKeys(step, {})) return false;
+  for (const std::wstring& name : TempFiles())
+    if (!driver.tempBefore.count(name))
+      return Fail(step, "left in the temporary folder: " + ToUtf8(name));
+  Note("nothing left in the temporary folder");
+  return true;
+}
+
+bool DoCheckFolder(const Step& step) {
+  if (!CheckKeys(step, {"path"})) return false;
+  DWORD attributes = GetFileAttributesW(ResolvePath(Arg(step, "path")).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return Fail(step, Arg(step, "path") + " is not a folder");
+  Note("folder " + Arg(step, "path"));
+  return true;
+}
+
+bool DoCopy(const Step& step) {
+  if (!CheckKeys(step, {"from", "to"})) return false;
+  if (!CopyFileW(ResolvePath(Arg(step, "from")).c_str(), ResolvePath(Arg(step, "to")).c_str(), FALSE))
+    return Fail(step, "cannot copy " + Arg(step, "from") + " to " + Arg(step, "to"));
+  Note("copied " + Arg(step, "from") + " to " + Arg(step, "to"));
+  return true;
+}
+
+bool DoDelete(const Step& step) {
+  if (!CheckKeys(step, {"path"})) return false;
+  if (!DeleteFileW(ResolvePath(Arg(step, "path")).c_str()))
+    return Fail(step, "cannot delete " + Arg(step, "path"));
+  Note("deleted " + Arg(step, "path"));
+  return true;
+}
+
+bool DoSleep(const Step& step) {
+  if (!CheckKeys(step, {})) return false;
+  Sleep(static_cast<DWORD>(atof(step.words.empty() ? "0" : step.words[0].c_str()) * 1000));
+  return true;
+}
+
+// --- the run ------------------------------------------------------------------
+
+bool RunStep(const Step& step) {
+  const std::string& verb = step.verb;
+  if (verb == "start") return DoStart(step);
+  if (verb == "exit") return DoExit(step);
+  if (verb == "wizard") return DoWizard(step);
+  if (verb == "click" || verb == "command" || verb == "key" || verb == "close" || verb == "hide")
+    return DoWizardAction(step);
+  if (verb == "box") return DoBox(step);
+  if (verb == "answer") return DoAnswer(step);
+  if (verb == "no-box") return DoNoBox(step);
+  if (verb == "game-start") return DoGameStart(step);
+  if (verb == "game-check") return DoGameCheck(step);
+  if (verb == "game-close") return DoGameClose(step);
+  if (verb == "reg-clear") return DoRegClear(step);
+  if (verb == "reg") return DoReg(step);
+  if (verb == "check-file") return DoCheckFile(step);
+  if (verb == "check-missing") return DoCheckMissing(step);
+  if (verb == "check-folder") return DoCheckFolder(step);
+  if (verb == "check-temp-clean") return DoCheckTempClean(step);
+  if (verb == "copy") return DoCopy(step);
+  if (verb == "delete") return DoDelete(step);
+  if (verb == "sleep") return DoSleep(step);
+  if (verb == "snapshot") return DoSnapshot(step);
+  return Fail(step, "unknown step");
+}
+
+// Ends whatever is still running, so that the next scenario starts clean.
+// An updater still running after the last step is a failure of the scenario.
+bool EndLeftovers() {
+  bool clean = true;
+  for (Process& process : driver.updaters) {
+    if (!HasEnded(process)) {
+      Note("updater '" + process.name + "' still running (" +
+           DescribeWindows(process.info.dwProcessId) + "); ended by the driver");
+      TerminateProcess(process.info.hProcess, 99);
+      WaitForSingleObject(process.info.hProcess, 5000);
+      clean = false;
+    }
+  }
+  if (driver.game.info.hProcess && WaitForSingleObject(driver.game.info.hProcess, 0) != WAIT_OBJECT_0) {
+    TerminateProcess(driver.game.info.hProcess, 0);
+    WaitForSingleObject(driver.game.info.hProcess, 5000);
+  }
+  return clean;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  driver.startTick = GetTickCount();
+  if (argc != 2) {
+    Print("usage: e2e_driver STEPS-FILE");
+    return 2;
+  }
+  std::string text, error;
+  std::vector<Step> steps;
+  if (!ReadWholeFile(argv[1], text)) {
+    Print("cannot read " + ToUtf8(argv[1]));
+    return 2;
+  }
+  if (!ParseSteps(text, steps, error)) {
+    Print("steps file: " + error);
+    return 2;
+  }
+  bool passed = true;
+  for (const Step& step : steps) {
+    if (!RunStep(step)) {
+      passed = false;
+      break;
+    }
+  }
+  if (!EndLeftovers() && passed) {
+    passed = false;
+    driver.failure = "an updater was still running after the last step";
+  }
+  Print(passed ? "PASS" : "FAIL " + driver.failure);
+  return passed ? 0 : 1;
+}

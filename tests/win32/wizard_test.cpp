@@ -1,0 +1,310 @@
+// The wizard dialog as the updater program carries it (its template and
+// manifest are read from the built stub, updater.exe), the dialog's busy
+// handling, and the update run's refusals: paths that would not fit their
+// buffers, disc numbers outside 0 to 9, and copy items without a disc
+// number, which come from the program's own folder.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/updater_state.h"
+#include "config/install_description.h"
+#include "package/block.h"
+#include "package/extract_entry.h"
+#include "package/open_package.h"
+#include "package/package_writer.h"
+#include "resources/resource_ids.h"
+#include "tests/support/ini_files.h"
+#include "tests/support/message_boxes_win32.h"
+#include "tests/support/test_files.h"
+#include "wizard/update_run.h"
+#include "wizard/wizard.h"
+
+namespace {
+
+std::string ModuleFolder() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s(path, n);
+  return s.substr(0, s.find_last_of('\\'));
+}
+
+// The stub lies in the build folder, one above the test executables.
+HMODULE Stub() {
+  static HMODULE stub = LoadLibraryExA((ModuleFolder() + "\\..\\updater.exe").c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE);
+  return stub;
+}
+
+std::vector<uint8_t> StubResource(LPCSTR type, int id, WORD language) {
+  HRSRC found = FindResourceExA(Stub(), type, MAKEINTRESOURCEA(id), language);
+  if (!found) return {};
+  const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(Stub(), found)));
+  return std::vector<uint8_t>(bytes, bytes + SizeofResource(Stub(), found));
+}
+
+const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+
+// Reads a DLGTEMPLATEEX field by field.
+struct TemplateReader {
+  const uint8_t* p;
+  template <typename T>
+  T Get() {
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    p += sizeof value;
+    return value;
+  }
+  std::u16string Text() {
+    std::u16string s;
+    for (char16_t c; (c = Get<char16_t>()) != 0;) s += c;
+    return s;
+  }
+  void Align() {
+    while (reinterpret_cast<uintptr_t>(p) % 4) ++p;
+  }
+};
+
+std::string DialogText(HWND dialog, int id) {
+  char text[kTextCapacity] = {};
+  GetDlgItemTextA(dialog, id, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+TEST(WizardTemplate, DialogIsBuiltAsTheWizardNeedsIt) {
+  ASSERT_NE(Stub(), nullptr) << "updater.exe not built beside the tests";
+  std::vector<uint8_t> bytes = StubResource(RT_DIALOG, IDD_WIZARD, kJapanese);
+  ASSERT_FALSE(bytes.empty()) << "no Japanese dialog 101";
+  TemplateReader r{bytes.data()};
+  EXPECT_EQ(r.Get<WORD>(), 1);       // dlgVer
+  EXPECT_EQ(r.Get<WORD>(), 0xFFFF);  // an extended template
+  EXPECT_EQ(r.Get<DWORD>(), 0u);     // help id
+  EXPECT_EQ(r.Get<DWORD>(), 0u);     // extended style
+  EXPECT_EQ(r.Get<DWORD>(), 0x90C808C0u);
+  EXPECT_EQ(r.Get<WORD>(), 4);
+  EXPECT_EQ(r.Get<short>(), 0);
+  EXPECT_EQ(r.Get<short>(), 0);
+  EXPECT_EQ(r.Get<short>(), 187);
+  EXPECT_EQ(r.Get<short>(), 93);
+  EXPECT_EQ(r.Get<WORD>(), 0);  // no menu
+  EXPECT_EQ(r.Get<WORD>(), 0);  // the system dialog class
+  EXPECT_EQ(r.Text(), u"UPDATE");
+  EXPECT_EQ(r.Get<WORD>(), 10);  // point size
+  EXPECT_EQ(r.Get<WORD>(), 0);   // weight
+  EXPECT_EQ(r.Get<BYTE>(), 0);   // italic
+  EXPECT_EQ(r.Get<BYTE>(), 0);   // character set
+  EXPECT_EQ(r.Text(), u"ＭＳ Ｐゴシック");
+
+  struct Control {
+    DWORD id;
+    WORD classAtom;
+    std::u16string text;
+    short x, y, cx, cy;
+    DWORD style;
+  };
+  const Control expected[] = {
+      {IDC_NEXT, 0x80, u"次へ", 84, 72, 44, 14, 0x50010001},
+      {IDC_CANCEL, 0x80, u"中止", 136, 72, 44, 14, 0x50010000},
+      {IDC_BACK, 0x80, u"戻る", 40, 72, 44, 14, 0x50010000},
+      {IDC_STATUS, 0x82, u"Info", 16, 16, 156, 26, 0x50020000},
+  };
+  for (const Control& c : expected) {
+    r.Align();
+    EXPECT_EQ(r.Get<DWORD>(), 0u);  // help id
+    EXPECT_EQ(r.Get<DWORD>(), 0u);  // extended style
+    EXPECT_EQ(r.Get<DWORD>(), c.style) << c.id;
+    EXPECT_EQ(r.Get<short>(), c.x) << c.id;
+    EXPECT_EQ(r.Get<short>(), c.y) << c.id;
+    EXPECT_EQ(r.Get<short>(), c.cx) << c.id;
+    EXPECT_EQ(r.Get<short>(), c.cy) << c.id;
+    EXPECT_EQ(r.Get<DWORD>(), c.id);
+    EXPECT_EQ(r.Get<WORD>(), 0xFFFF) << c.id;  // class given as an atom
+    EXPECT_EQ(r.Get<WORD>(), c.classAtom) << c.id;
+    EXPECT_EQ(r.Text(), c.text) << c.id;
+    EXPECT_EQ(r.Get<WORD>(), 0) << c.id;  // no creation data
+  }
+}
+
+TEST(WizardTemplate, ManifestAsksForHighestRightsThemesAndKnownSystems) {
+  std::vector<uint8_t> bytes = StubResource(RT_MANIFEST, 1, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+  ASSERT_FALSE(bytes.empty());
+  std::string manifest(bytes.begin(), bytes.end());
+  for (const char* part : {"level=\"highestAvailable\"", "Microsoft.Windows.Common-Controls",
+                           "version=\"6.0.0.0\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  // The stub carries no package.
+  EXPECT_EQ(FindResourceA(Stub(), MAKEINTRESOURCEA(IDR_PACKAGE), "UPDATE"), nullptr);
+}
+
+namespace {
+
+// A wizard made from the stub's template, run without a modal loop: commands
+// are sent to it, and an ended dialog is hidden.
+struct Wizard : ::testing::Test {
+  HWND dialog = nullptr;
+  std::string folder;
+  std::string install;
+  Bytes packageBytes;
+  BoxWatcher* watcher = nullptr;
+
+  void SetUp() override {
+    ResetUpdaterState();
+    ResetInstallDescription();
+    ResetExtractionCalls();
+    updaterState.quiet = 1;
+    CopyText(updaterState.caption, "テスト アップデート 1.0");
+    CopyText(updaterState.gameTitle, "テスト");
+    folder = MakeScratchFolder("wizard");
+    install = folder + "\\install";
+    CreateDirectoryA(install.c_str(), nullptr);
+    CopyText(updaterState.installPath, install.c_str());
+    std::vector<uint8_t> dialogTemplate = StubResource(RT_DIALOG, IDD_WIZARD, kJapanese);
+    ASSERT_FALSE(dialogTemplate.empty());
+    dialog = CreateDialogIndirectParamA(
+        GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()),
+        nullptr, WizardDialogProc, 0);
+    ASSERT_NE(dialog, nullptr);
+  }
+  void TearDown() override {
+    delete watcher;
+    if (dialog) DestroyWindow(dialog);
+    FreeBlock(updaterState.package);
+    ResetUpdaterState();
+    ResetInstallDescription();
+  }
+
+  void Package(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<PackageInput> inputs;
+    for (const auto& [name, text] : files)
+      inputs.push_back({name, 0x01C0A1B2C3D4E5F6, reinterpret_cast<const uint8_t*>(text.data()),
+                        text.size()});
+    std::string error;
+    ASSERT_TRUE(BuildPackage(inputs, PackageOptions{}, &packageBytes, &error)) << error;
+    updaterState.packageBytes = packageBytes.data();
+    updaterState.packageSize = static_cast<uint32_t>(packageBytes.size());
+    updaterState.package = OpenPackage(packageBytes.data(), updaterState.packageSize);
+    ASSERT_NE(updaterState.package, nullptr);
+    updaterState.entries = updaterState.package->entries;
+  }
+  void Script(const IniSection& update) {
+    CopyText(updaterState.tempIniPath, WriteIniFile(folder, update.Text()).c_str());
+  }
+  UpdateOutcome Run() {
+    delete watcher;
+    watcher = new BoxWatcher;
+    return RunUpdate(dialog);
+  }
+  void Command(WPARAM id) { SendMessageA(dialog, WM_COMMAND, id, 0); }
+  bool Ended() { return !IsWindowVisible(dialog); }
+  void ExpectOneErrorBox(const std::string& text) {
+    ASSERT_EQ(watcher->boxes.size(), 1u) << text;
+    EXPECT_EQ(watcher->boxes[0].text, text);
+    EXPECT_EQ(watcher->boxes[0].caption, "テスト アップデート 1.0");
+    EXPECT_TRUE(watcher->boxes[0].errorIcon);
+    EXPECT_EQ(watcher->boxes[0].owner, dialog);
+  }
+};
+
+}  // namespace
+
+TEST_F(Wizard, CommandsAndCloseAreIgnoredWhileBusy) {
+  EXPECT_EQ(DialogText(dialog, IDC_STATUS), "「テスト」のアップデートを開始します");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(dialog, IDC_BACK)));
+  busy = 1;
+  for (WPARAM id : {IDC_NEXT, IDC_BACK, IDC_CANCEL}) Command(id);
+  EXPECT_EQ(pageIndex, 0);
+  EXPECT_FALSE(Ended());
+  EXPECT_EQ(DialogText(dialog, IDC_STATUS), "「テスト」のアップデートを開始します");
+  // The pointer is the wait cursor, also over the buttons.
+  EXPECT_TRUE(SendMessageA(dialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(dialog), HTCLIENT));
+  busy = 0;
+  EXPECT_FALSE(SendMessageA(dialog, WM_SETCURSOR, reinterpret_cast<WPARAM>(dialog), HTCLIENT));
+  Command(IDC_NEXT);
+  EXPECT_EQ(pageIndex, 1);
+  EXPECT_EQ(DialogText(dialog, IDC_STATUS), "アップデートを実行します");
+  Command(IDC_CANCEL);
+  EXPECT_TRUE(Ended());
+}
+
+TEST_F(Wizard, WriteDestinationMustFitAPath) {
+  // A destination of 259 bytes is written; one of 260 ends the run before
+  // anything is written, with the write-failure message only. (The folder
+  // is kept short enough for the extraction's temporary name beside it.)
+  std::string deep = folder + "\\";
+  ASSERT_LT(deep.size(), 230u);
+  deep += std::string(244 - deep.size(), 'P');
+  ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr)) << deep;
+  ASSERT_TRUE(CreateDirectoryA((deep + "\\S").c_str(), nullptr));
+  CopyText(updaterState.installPath, deep.c_str());
+  Package({{"A2345678.DAT", "fits"}, {"A23456789.DAT", "too long"}});
+
+  Script(IniSection{"UPDATE", {}}.Set("UpdateFile00", "S\\A2345678.DAT"));
+  EXPECT_EQ(Run(), UpdateOutcome::Completed);
+  EXPECT_EQ(ReadWholeFile(deep + "\\S\\A2345678.DAT"), Bytes({'f', 'i', 't', 's'}));
+
+  Script(IniSection{"UPDATE", {}}.Set("UpdateFile00", "S\\A23456789.DAT"));
+  EXPECT_EQ(Run(), UpdateOutcome::Failed);
+  ExpectOneErrorBox("ファイルの書き込みに失敗しました");
+  EXPECT_TRUE(Ended());
+}
+
+TEST_F(Wizard, CopySourceAndDestinationMustFitAPath) {
+  std::string name = "FA2T_LONG_" + std::to_string(GetCurrentProcessId()) + std::string(40, 'N');
+  std::string source = ModuleFolder() + "\\" + name;
+  ASSERT_TRUE(WriteWholeFile(source, std::string("x")));
+
+  std::string tooLong(250, 'L');
+  Script(IniSection{"UPDATE", {}}.Set("CopyFile00", tooLong));
+  EXPECT_EQ(Run(), UpdateOutcome::Failed);
+  ExpectOneErrorBox("SETUP.INI : \"" + tooLong + "\" のコピーに失敗しました");
+
+  // The source fits; the installation path joined with the name does not.
+  CopyText(updaterState.installPath, ("C:\\" + std::string(230, 'I')).c_str());
+  Script(IniSection{"UPDATE", {}}.Set("CopyFile00", name));
+  EXPECT_EQ(Run(), UpdateOutcome::Failed);
+  ExpectOneErrorBox("SETUP.INI : \"" + name + "\" のコピーに失敗しました");
+  DeleteFileA(source.c_str());
+}
+
+TEST_F(Wizard, DiscNumberOutsideZeroToNineIsACopyFailure) {
+  Package({{"A.DAT", "written first"}});
+  for (const char* value : {"A:MOVIE", "/:MOVIE"}) {
+    Script(IniSection{"UPDATE", {}}.Set("UpdateFile00", "A.DAT").Set("CopyFile00", value));
+    EXPECT_EQ(Run(), UpdateOutcome::Failed) << value;
+    // No disc prompt: the number never reaches the disc check files.
+    ExpectOneErrorBox("SETUP.INI : \"MOVIE\" のコピーに失敗しました");
+    EXPECT_TRUE(FileExists(install + "\\A.DAT"));
+  }
+}
+
+TEST_F(Wizard, ItemsWithoutADiscComeFromTheProgramsFolder) {
+  std::string tag = std::to_string(GetCurrentProcessId());
+  std::string file = "FA2T_NODISC_" + tag + ".DAT";
+  std::string dir = "FA2T_DIR_" + tag;
+  std::string module = ModuleFolder();
+  ASSERT_TRUE(WriteWholeFile(module + "\\" + file, std::string("beside the updater")));
+  SetFileAttributesA((module + "\\" + file).c_str(), FILE_ATTRIBUTE_READONLY);
+  CreateDirectoryA((module + "\\" + dir).c_str(), nullptr);
+  ASSERT_TRUE(WriteWholeFile(module + "\\" + dir + "\\IN.TXT", std::string("in a folder")));
+
+  Script(IniSection{"UPDATE", {}}.Set("CopyFile00", file).Set("CopyFile01", "0:" + dir));
+  EXPECT_EQ(Run(), UpdateOutcome::Completed);
+  EXPECT_TRUE(watcher->boxes.empty());
+  EXPECT_EQ(ReadWholeFile(install + "\\" + file), ReadWholeFile(module + "\\" + file));
+  EXPECT_EQ(GetFileAttributesA((install + "\\" + file).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_TRUE(FileExists(install + "\\" + dir + "\\IN.TXT"));
+  EXPECT_EQ(DialogText(dialog, IDC_NEXT), "完了");
+
+  SetFileAttributesA((module + "\\" + file).c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA((module + "\\" + file).c_str());
+  DeleteFileA((module + "\\" + dir + "\\IN.TXT").c_str());
+  RemoveDirectoryA((module + "\\" + dir).c_str());
+}

@@ -1,0 +1,304 @@
+#include "wizard/update_run.h"
+
+#include <shellapi.h>
+
+#include "app/updater_state.h"
+#include "base/system.h"
+#include "config/error_boxes.h"
+#include "config/ini_access.h"
+#include "config/install_description.h"
+#include "config/join_path.h"
+#include "config/tokenizer.h"
+#include "package/extract_entry.h"
+#include "resources/resource_ids.h"
+#include "wizard/wizard.h"
+
+namespace {
+
+constexpr int kListKeys = 16;  // UpdateFile00 ... UpdateFile15, the same for CopyFile
+
+const char* const kCopyFailure = "SETUP.INI : \"%s\" のコピーに失敗しました";
+
+// The working state of one run; a run after a shortage starts from scratch.
+struct Run {
+  HWND dialog;
+  char value[kTextCapacity];  // INI values, the update destination, the disc prompt
+  bool overwriteOnly;
+
+  UpdateItem updates[kListKeys];
+  int updateCount;
+  bool anyUpdateKey;
+  CopyItem copies[kListKeys];
+  int copyCount;
+  bool anyCopyKey;
+
+  // Where copy items without a disc number come from: the drive of the last
+  // disc found, or the program's own folder while no disc was searched.
+  char sourceRoot[kPathCapacity];
+  bool sourceRootSet;
+  char source[kPathCapacity];
+  char destination[kPathCapacity];
+
+  char failure[kTextCapacity];  // shown before the dialog ends, when set
+};
+
+bool ReadUpdateValue(Run& run, const char* key) {
+  return ReadIniValue("UPDATE", key, run.value, kPathCapacity, updaterState.tempIniPath) != 0;
+}
+
+uint32_t ReadUpdateInt(Run& run, const char* key) {
+  int32_t value = 0;
+  if (ReadUpdateValue(run, key)) ParseDecimal(run.value, value);
+  return static_cast<uint32_t>(value);
+}
+
+bool IsAsciiLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// text as a one-name list for the shell: the text and two NULs.
+bool CopyAsList(char (&list)[kPathCapacity], const char* text) {
+  size_t length = TextLength(text);
+  if (length + 2 > kPathCapacity) return false;
+  for (size_t i = 0; i < length; ++i) list[i] = text[i];
+  list[length] = '\0';
+  list[length + 1] = '\0';
+  return true;
+}
+
+UpdateOutcome FailureExit(Run& run) {
+  if (run.failure[0]) ShowUpdateError(run.failure);
+  EndDialog(run.dialog, -1);
+  return UpdateOutcome::Failed;
+}
+
+UpdateOutcome CopyFailure(Run& run, const CopyItem& item) {
+  FormatText(run.failure, kCopyFailure, item.path);
+  return FailureExit(run);
+}
+
+UpdateOutcome Completion(Run& run) {
+  HWND dialog = run.dialog;
+  SetStatusText(dialog, "アップデートは完了しました");
+  SysSetDlgItemText(dialog, IDC_NEXT, "完了");
+  EnableButton(dialog, IDC_NEXT, true);
+  SetFocus(GetDlgItem(dialog, IDC_NEXT));
+  SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+  return UpdateOutcome::Completed;
+}
+
+void ReadLists(Run& run) {
+  const uint32_t mode = updaterState.installMode;
+  char key[32];
+  for (int n = 0; n < kListKeys; ++n) {
+    FormatText(key, "UpdateFile%02i", n);
+    if (!ReadUpdateValue(run, key)) break;
+    run.anyUpdateKey = true;
+    if (ParseUpdateValue(run.value, mode, run.updates[run.updateCount])) ++run.updateCount;
+  }
+  for (int n = 0; n < kListKeys; ++n) {
+    FormatText(key, "CopyFile%02i", n);
+    if (!ReadUpdateValue(run, key)) break;
+    run.anyCopyKey = true;
+    if (ParseCopyValue(run.value, mode, run.copies[run.copyCount])) ++run.copyCount;
+  }
+}
+
+// Writes one package entry at its place in the installation. False after a
+// failure has been reported.
+bool WriteUpdateItem(Run& run, const UpdateItem& item) {
+  char* destination = run.value;
+  // ExtractEntry takes at most kPathCapacity - 1 bytes; a longer destination
+  // is a write that cannot be done.
+  if (!CopyText(destination, kTextCapacity, updaterState.installPath) ||
+      !JoinPath(destination, kTextCapacity, item.path) ||
+      TextLength(destination) >= kPathCapacity) {
+    ShowUpdateError("ファイルの書き込みに失敗しました");
+    return false;
+  }
+  if (run.overwriteOnly) {
+    DWORD attributes = SysGetFileAttributes(destination);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+      return true;
+  }
+  if (!ExtractEntry(item.path + item.nameOffset, destination)) {
+    ShowUpdateError("ファイルの書き込みに失敗しました");
+    return false;
+  }
+  return true;
+}
+
+// Looks through the CD-ROM drives, A to Z, for the one that holds disc's
+// check file, asking the user to insert the disc until it is found. False
+// when the user cancels.
+bool FindDisc(Run& run, int32_t disc) {
+  const char* checkFile = installDescription.diskCheckFiles[disc];
+  for (;;) {
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      const char root[3] = {letter, ':', '\0'};
+      if (SysGetDriveType(root) != DRIVE_CDROM) continue;
+      // The value buffer holds any root and check file, so the join fits.
+      CopyText(run.value, root);
+      if (JoinPath(run.value, checkFile) &&
+          SysGetFileAttributes(run.value) != INVALID_FILE_ATTRIBUTES) {
+        CopyText(run.sourceRoot, root);
+        run.sourceRootSet = true;
+        return true;
+      }
+    }
+    FormatText(run.value, "ＣＤ－ＲＯＭドライブに「%s」ディスク %i を入れて下さい",
+               updaterState.gameTitle, disc);
+    if (SysMessageBox(run.dialog, run.value, updaterState.caption, MB_OKCANCEL) != IDOK)
+      return false;
+  }
+}
+
+// Copies one item from its disc (or from the folder of an earlier disc or of
+// the program). Returns the outcome that ends the run, or Completed to go on.
+UpdateOutcome CopyItemFromDisc(Run& run, const CopyItem& item) {
+  if (item.disc < 0 || item.disc >= kDiscCount) return CopyFailure(run, item);
+  if (item.disc != 0) {
+    if (!FindDisc(run, item.disc)) return FailureExit(run);
+  } else if (!run.sourceRootSet) {
+    // No disc yet in this run: the item lies beside the updater, which may
+    // itself have come on a disc or in a folder with extra files.
+    if (!SysGetModuleFolder(run.sourceRoot, kPathCapacity)) return CopyFailure(run, item);
+    run.sourceRootSet = true;
+  }
+
+  bool sourceIsFolder = true;
+  if (!CopyText(run.source, run.sourceRoot) || !JoinPath(run.source, item.path) ||
+      !CopyAsList(run.destination, updaterState.installPath))
+    return CopyFailure(run, item);
+  // Attributes that cannot be read have every bit set: a missing source is
+  // copied as a folder and fails in the shell.
+  if (!(SysGetFileAttributes(run.source) & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!JoinPath(run.destination, item.path)) return CopyFailure(run, item);
+    sourceIsFolder = false;
+  }
+
+  SetStatusText(run.dialog, "%s をコピーしています", item.path);
+  switch (ShellCopy(run.dialog, run.source, run.destination, sourceIsFolder)) {
+    case ShellCopyDone:
+      return UpdateOutcome::Completed;
+    case ShellCopyAborted:
+      return FailureExit(run);
+    default:
+      return CopyFailure(run, item);
+  }
+}
+
+UpdateOutcome RunWith(Run& run) {
+  HWND dialog = run.dialog;
+
+  if (CheckDiskSpace(ReadUpdateInt(run, "RequiredDiskSpace"), updaterState.installPath,
+                     run.value)) {
+    SetStatusText(dialog, "%s", run.value);
+    EnableButton(dialog, IDC_BACK, true);
+    EnableButton(dialog, IDC_NEXT, false);
+    EnableButton(dialog, IDC_CANCEL, true);
+    return UpdateOutcome::Shortage;
+  }
+
+  SetStatusText(dialog, "アップデートを実行しています");
+  EnableButton(dialog, IDC_BACK, false);
+  EnableButton(dialog, IDC_NEXT, false);
+  EnableButton(dialog, IDC_CANCEL, false);
+  SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+
+  run.overwriteOnly = ReadUpdateInt(run, "OverwriteOnly") != 0;
+  ReadLists(run);
+  if (!run.anyUpdateKey && !run.anyCopyKey) {
+    ShowUpdateError("No 'UpdateFileXX' and 'CopyFileXX'");
+    return FailureExit(run);
+  }
+  if (run.updateCount == 0 && run.copyCount == 0) {
+    ShowUpdateError("アップデートする必要のあるファイルはありません");
+    return Completion(run);
+  }
+
+  for (int i = 0; i < run.updateCount; ++i)
+    if (!WriteUpdateItem(run, run.updates[i])) return FailureExit(run);
+  for (int i = 0; i < run.copyCount; ++i) {
+    UpdateOutcome outcome = CopyItemFromDisc(run, run.copies[i]);
+    if (outcome != UpdateOutcome::Completed) return outcome;
+  }
+  return Completion(run);
+}
+
+}  // namespace
+
+bool TakeModePrefix(const char*& value, uint32_t installMode) {
+  if (value[0] == '\0' || value[1] != ',') return true;
+  uint32_t mode = static_cast<uint32_t>(static_cast<unsigned char>(value[0]) - '0');
+  value += 2;
+  return mode == installMode;
+}
+
+int32_t TakeDiscPrefix(const char*& value) {
+  if (value[0] == '\0' || value[1] != ':') return 0;
+  int32_t disc = static_cast<unsigned char>(value[0]) - '0';
+  value += 2;
+  return disc;
+}
+
+size_t NameOffset(const char* path) {
+  size_t offset = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    if (IsCp932LeadByte(static_cast<unsigned char>(path[i]))) {
+      if (path[i + 1] == '\0') break;
+      ++i;
+    } else if (path[i] == '\\') {
+      offset = i + 1;
+    }
+  }
+  return offset;
+}
+
+bool ParseUpdateValue(const char* value, uint32_t installMode, UpdateItem& item) {
+  if (!TakeModePrefix(value, installMode)) return false;
+  CopyText(item.path, value);
+  item.nameOffset = NameOffset(item.path);
+  return true;
+}
+
+bool ParseCopyValue(const char* value, uint32_t installMode, CopyItem& item) {
+  if (!TakeModePrefix(value, installMode)) return false;
+  item.disc = TakeDiscPrefix(value);
+  CopyText(item.path, value);
+  return true;
+}
+
+uint32_t SpaceShortfall(uint32_t required, uint64_t available) {
+  // 4 GiB or more available is always enough for a 32-bit count.
+  return required > available ? static_cast<uint32_t>(required - available) : 0;
+}
+
+bool CheckDiskSpace(uint32_t required, const char* installPath, char (&text)[kTextCapacity]) {
+  if (required == 0) return false;
+  if (!IsAsciiLetter(static_cast<unsigned char>(installPath[0])) || installPath[1] != ':')
+    return false;
+  const char drive[3] = {installPath[0], ':', '\0'};
+  uint64_t available = 0, total = 0;
+  if (!QueryFreeSpace(drive, &available, &total, nullptr)) return false;
+  uint32_t shortfall = SpaceShortfall(required, available);
+  if (shortfall == 0) return false;
+  FormatText(text, "ディスク容量が足りません。\r%s ドライブに %u バイトの空き容量が必要です", drive,
+             static_cast<unsigned>(shortfall));
+  return true;
+}
+
+int ShellCopy(HWND owner, const char* source, const char* destination, bool sourceIsFolder) {
+  unsigned flags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
+  if (sourceIsFolder) flags |= FOF_NOERRORUI;
+  bool aborted = false;
+  int result = SysShellCopy(owner, source, destination, flags, &aborted);
+  if (aborted) return ShellCopyAborted;
+  if (result != 0) return ShellCopyFailed;
+  SysSetFileAttributes(destination, FILE_ATTRIBUTE_NORMAL);
+  return ShellCopyDone;
+}
+
+UpdateOutcome RunUpdate(HWND dialog) {
+  Run run{};
+  run.dialog = dialog;
+  return RunWith(run);
+}

@@ -1,0 +1,96 @@
+#include "wizard/wizard.h"
+
+#include <cstdarg>
+
+#include "app/updater_state.h"
+#include "base/system.h"
+#include "resources/resource_ids.h"
+#include "wizard/update_run.h"
+
+int32_t pageIndex = 0;
+int32_t busy = 0;
+
+void SetStatusText(HWND dialog, const char* format, ...) {
+  char text[kTextCapacity];
+  va_list args;
+  va_start(args, format);
+  FormatTextV(text, sizeof text, format, args);
+  va_end(args);
+  SysSetDlgItemText(dialog, IDC_STATUS, text);
+}
+
+void EnableButton(HWND dialog, int id, bool enable) {
+  EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
+}
+
+void InitWizard(HWND dialog) {
+  updaterState.mainWindow = dialog;
+  busy = 0;
+  pageIndex = 0;
+  SysSetWindowText(dialog, updaterState.caption);
+  SetStatusText(dialog, "「%s」のアップデートを開始します", updaterState.gameTitle);
+  EnableButton(dialog, IDC_BACK, false);
+  EnableButton(dialog, IDC_NEXT, true);
+  EnableButton(dialog, IDC_CANCEL, true);
+}
+
+void ShowConfirmPage(HWND dialog) {
+  SetStatusText(dialog, "アップデートを実行します");
+  EnableButton(dialog, IDC_BACK, false);
+  EnableButton(dialog, IDC_NEXT, true);
+  EnableButton(dialog, IDC_CANCEL, true);
+}
+
+namespace {
+
+// Next and Back move through the pages; the page counter advances after
+// whatever the page did, a failed or short run and the end of the dialog
+// included.
+void TurnPage(HWND dialog, bool back) {
+  ++busy;
+  SetStatusText(dialog, "");
+  if (back) pageIndex -= 2;
+  switch (pageIndex) {
+    case 0:
+      ShowConfirmPage(dialog);
+      break;
+    case 1:
+      RunUpdate(dialog);
+      break;
+    case 2:
+      EndDialog(dialog, 0);
+      break;
+    default:
+      break;
+  }
+  ++pageIndex;
+  --busy;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_SETCURSOR:
+      if (!busy) return FALSE;
+      SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+      // The result also tells a control under the pointer not to set its
+      // own cursor.
+      SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+      return TRUE;
+    case WM_INITDIALOG:
+      InitWizard(dialog);
+      return FALSE;  // no initial keyboard focus
+    case WM_COMMAND:
+      // The whole wParam: a click or its keyboard equivalent has
+      // notification code 0 in the high word.
+      if (wParam == IDC_NEXT || wParam == IDC_BACK) {
+        if (!busy) TurnPage(dialog, wParam == IDC_BACK);
+      } else if (wParam == IDC_CANCEL) {
+        if (!busy) EndDialog(dialog, -1);
+      }
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
