@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <type_traits>
 #include <cstring>
 
 namespace {
@@ -28,34 +29,52 @@ constexpr uint32_t kLongestMatch = 282;
 constexpr uint32_t kFarthestMatch = 8192;
 static_assert(kFarthestMatch == kDecodeHistory);
 
-// A general match opens with 00 and a distance class prefix 1, 01, 001, 0001
-// or 0000: the six bits from the 00 on (the first of them always 0, so 32
-// rows) give the class. The classes above the first carry an implicit
-// leading one (the base).
-struct DistanceClass {
-  uint8_t codeBits;  // 00 plus the class prefix
-  uint8_t lowBits;   // control bits below the distance byte
+// A match opens with a 0 bit; the next five bits at most tell its kind:
+//   01 0 Y             two-byte match, distance Y+1
+//   01 1 Y ttt         two-byte match, distance Y*8+t+257, or the end code
+//   00 1 Y t           general match, distance Y*2+t+1
+//   00 01 Y t          ... 512 + Y*2+t+1
+//   00 001 Y tt        ... 1024 + Y*4+t+1
+//   00 0001 Y ttt      ... 2048 + Y*8+t+1
+//   00 0000 Y tttt     ... 4096 + Y*16+t+1
+// followed, for a general match, by the length code. A row per value of the
+// six bits from the leading 0 on (so 32 rows) gives the code's first part,
+// the low bits that follow its byte, and what is added to the distance:
+// every kind reads as distance = base + (Y << lowBits | t) + 1.
+struct MatchHead {
+  uint8_t codeBits;     // control bits before the distance byte
+  uint8_t lowBits;      // control bits after it, below the byte
   uint16_t base;
+  uint16_t lengthRows;  // where this kind's length rows start in kLengthCodes
+  uint16_t endDistance; // the distance that means the end code (0: none)
 };
-constexpr int kDistanceHeadBits = 6;
+constexpr int kMatchHeadBits = 6;
+constexpr uint32_t kEndCode = 2047;  // Y = 255, t = 7 of the far two-byte match
+constexpr uint16_t kTwoByteRows = 512;
 
-constexpr std::array<DistanceClass, 16> MakeDistanceClasses() {
-  std::array<DistanceClass, 16> t{};
-  for (int i = 0; i < 16; ++i) {  // the four bits after 00
-    if (i & 8) t[i] = {3, 1, 0};
-    else if (i & 4) t[i] = {4, 1, 512};
-    else if (i & 2) t[i] = {5, 2, 1024};
-    else if (i & 1) t[i] = {6, 3, 2048};
-    else t[i] = {6, 4, 4096};
+constexpr std::array<MatchHead, 32> MakeMatchHeads() {
+  std::array<MatchHead, 32> t{};
+  for (int i = 0; i < 32; ++i) {
+    if (i & 16) {  // 01
+      if (i & 8) t[i] = {3, 3, 256, kTwoByteRows, 256 + kEndCode + 1};
+      else t[i] = {3, 0, 0, kTwoByteRows, 0};
+    } else if (i & 8) t[i] = {3, 1, 0, 0, 0};
+    else if (i & 4) t[i] = {4, 1, 512, 0, 0};
+    else if (i & 2) t[i] = {5, 2, 1024, 0, 0};
+    else if (i & 1) t[i] = {6, 3, 2048, 0, 0};
+    else t[i] = {6, 4, 4096, 0, 0};
   }
   return t;
 }
-constexpr std::array<DistanceClass, 16> kDistanceClasses = MakeDistanceClasses();
-static_assert(kDistanceClasses[0].base + (255u << 4 | 15u) + 1 == kFarthestMatch);
+constexpr std::array<MatchHead, 32> kMatchHeads = MakeMatchHeads();
+static_assert(kMatchHeads[0].base + (255u << 4 | 15u) + 1 == kFarthestMatch);
+static_assert(kMatchHeads[24].base + (255u << 3 | 6u) + 1 == 2303);  // the farthest two-byte match
 
-// The length code, read after the distance's low bits: 1 -> 3, 01 -> 4,
-// 001 t -> 5+t, 0001 tt -> 7+t, 00001 tttt -> 11+t, 00000 Y -> 27+Y. Its
-// longest form is 9 bits; a row per 9-bit value gives length and size.
+// The length code of a general match, read after the distance's low bits:
+// 1 -> 3, 01 -> 4, 001 t -> 5+t, 0001 tt -> 7+t, 00001 tttt -> 11+t,
+// 00000 Y -> 27+Y. Its longest form is 9 bits; a row per 9-bit value gives
+// length and size. The two-byte matches have 512 rows of their own, length
+// 2 and no code, so that both kinds take the same steps.
 struct LengthCode {
   uint16_t length;
   uint8_t codeBits;
@@ -63,8 +82,8 @@ struct LengthCode {
 };
 constexpr int kLengthCodeBits = 9;
 
-constexpr std::array<LengthCode, 512> MakeLengthCodes() {
-  std::array<LengthCode, 512> t{};
+constexpr std::array<LengthCode, 1024> MakeLengthCodes() {
+  std::array<LengthCode, 1024> t{};
   for (uint32_t i = 0; i < 512; ++i) {
     if (i >> 8) t[i] = {3, 1, 0};
     else if (i >> 7) t[i] = {4, 2, 0};
@@ -72,29 +91,78 @@ constexpr std::array<LengthCode, 512> MakeLengthCodes() {
     else if (i >> 5) t[i] = {static_cast<uint16_t>(7 + (i >> 3 & 3)), 6, 0};
     else if (i >> 4) t[i] = {static_cast<uint16_t>(11 + (i & 15)), 9, 0};
     else t[i] = {27, 5, 1};
+    t[kTwoByteRows + i] = {2, 0, 0};
   }
   return t;
 }
-constexpr std::array<LengthCode, 512> kLengthCodes = MakeLengthCodes();
+constexpr std::array<LengthCode, 1024> kLengthCodes = MakeLengthCodes();
 static_assert(kLengthCodes[0].length + 255 == kLongestMatch);
 static_assert(kLengthCodes[0x1F].length == 26 && kLengthCodes[0x1F].codeBits == 9);
 
 // After the distance byte come at most 4 low bits and a 9-bit length code.
 constexpr int kSecondPartBits = 4 + kLengthCodeBits;
 
+// Most matches are short codes whose control bits all lie in the top
+// kWholeMatchBits bits (95% of those in game data for 13 bits). A row per
+// value of those bits, from the match's leading 0 on (so half as many rows:
+// the leading bit is always 0), gives the whole code at once: how many
+// control bits it takes, how the distance follows from its byte (distance =
+// (Y << lowBits) + addend), the length, and whether a length byte follows the
+// distance byte. Rows of codes longer than the row's bits have 0 bits; the
+// two-part reading takes those.
+constexpr int kWholeMatchBits = 13;
+constexpr uint32_t kWholeBitsMask = 31;       // bits 0-4: control bits of the code
+constexpr uint32_t kWholeLengthByte = 1u << 5;
+constexpr uint32_t kWholeMaybeEnd = 1u << 6;  // 011 ttt with t = 7: the end code when Y = 255
+constexpr int kWholeLowBitsShift = 8;         // bits 8-10: low bits below the distance byte
+constexpr int kWholeLengthShift = 11;         // bits 11-15: length (2 to 27)
+constexpr int kWholeAddendShift = 16;         // bits 16-28: added to the distance
+
+constexpr uint32_t MakeWholeMatch(uint32_t row) {
+  const uint32_t word = row << (32 - kWholeMatchBits);  // zeros past the row's bits
+  const MatchHead head = kMatchHeads[word >> (32 - kMatchHeadBits)];
+  const uint32_t rest = word << head.codeBits;
+  const uint32_t low = static_cast<uint32_t>((uint64_t{rest} << head.lowBits) >> 32);
+  const LengthCode l =
+      kLengthCodes[head.lengthRows + ((rest << head.lowBits) >> (32 - kLengthCodeBits))];
+  const uint32_t used = head.codeBits + head.lowBits + l.codeBits;
+  if (used > kWholeMatchBits) return 0;  // uses bits past the row
+  const bool maybeEnd = head.endDistance != 0 && low == 7;
+  return used | (l.byteFollows ? kWholeLengthByte : 0) | (maybeEnd ? kWholeMaybeEnd : 0) |
+         uint32_t{head.lowBits} << kWholeLowBitsShift | uint32_t{l.length} << kWholeLengthShift |
+         (head.base + low + 1) << kWholeAddendShift;
+}
+
+constexpr std::array<uint32_t, (1u << (kWholeMatchBits - 1))> MakeWholeMatches() {
+  std::array<uint32_t, (1u << (kWholeMatchBits - 1))> t{};
+  for (uint32_t i = 0; i < t.size(); ++i) t[i] = MakeWholeMatch(i);
+  return t;
+}
+constexpr std::array<uint32_t, (1u << (kWholeMatchBits - 1))> kWholeMatches = MakeWholeMatches();
+// 00 1 Y 0 then length code 1: five bits, distance 2Y+1, length 3.
+static_assert(kWholeMatches[0b0'0101'0000'0000] ==
+              (5u | 1u << kWholeLowBitsShift | 3u << kWholeLengthShift | 1u << kWholeAddendShift));
+// 011 Y 111: the far two-byte match that is the end code when Y = 255.
+static_assert(kWholeMatches[0b0'1111'1100'0000] ==
+              (6u | kWholeMaybeEnd | 3u << kWholeLowBitsShift | 2u << kWholeLengthShift |
+               264u << kWholeAddendShift));
+// 00 0000 Y tttt then a length code from 000: at least 15 bits, longer than a row.
+static_assert(kWholeMatches[0] == 0);
+
 // ---- margins of the fast path ----
 
-// A fast step reads at most a control word and a literal run of 32 bytes
-// copied as one 32-byte block, or a word, the look-ahead word of a code that
-// runs into the next word (twice) and two bytes.
-constexpr size_t kInMargin = 40;
-// It writes at most a literal block of 32 bytes, or a match of 282 bytes whose
-// wide copy passes its end by up to 15 bytes.
+// One fast step (a literal run, then a match) reads at most a control word,
+// 32 bytes copied as one block for the literals (of which 31 are taken when
+// a match follows) and 14 bytes for the match: its first part's next word,
+// its byte, its second part's next word and the length byte.
+constexpr size_t kInMargin = 64;
+static_assert(kInMargin >= 4 + 31 + 4 + 1 + 4 + 1 + 4 + 1);
+// It writes at most the literal block, or 31 literals and a match of 282
+// bytes whose wide copy passes its end by up to 15 bytes.
 constexpr size_t kCopyOvershoot = 15;
-constexpr size_t kOutMargin = 320;
-static_assert(kOutMargin >= kLongestMatch + kCopyOvershoot && kOutMargin >= 32);
-static_assert(kInMargin >= 4 + 32 && kInMargin >= 4 + 4 + 1 + 4 + 1);
-// A chunk's last code starts before the chunk's end; the slack takes it whole
+constexpr size_t kOutMargin = 352;
+static_assert(kOutMargin >= 31 + kLongestMatch + kCopyOvershoot);
+// A chunk's last step starts before the chunk's end; the slack takes it whole
 // on the fast path, overshoot included.
 static_assert(kDecodeChunkSlack >= kOutMargin);
 
@@ -136,60 +204,187 @@ inline void CopyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
   }
 }
 
+// The control word is kept at the top of a register-wide value (64 bits on
+// 64-bit targets), its unused bits first and zeros below them: a run of
+// literal bits is counted without a special case for a whole word of them,
+// and a code's bits are looked at with one shift.
+using ControlBits = std::conditional_t<(sizeof(size_t) >= 8), uint64_t, uint32_t>;
+constexpr int kControlBits = static_cast<int>(sizeof(ControlBits) * 8);
+constexpr int kWordShift = kControlBits - 32;
+
+inline ControlBits WordAtTop(uint32_t word) { return ControlBits{word} << kWordShift; }
+
+// The next word placed right after the bitsLeft unused bits (0 to 32).
+inline ControlBits Appended(uint32_t next, int bitsLeft) {
+  if constexpr (kControlBits == 64) return (uint64_t{next} << 32) >> bitsLeft;
+  else return static_cast<uint32_t>(uint64_t{next} >> bitsLeft);
+}
+
+// How many 1 bits (literals) lead the unused bits: never more than bitsLeft,
+// as zeros follow them.
+inline int LeadingLiterals(ControlBits bits) {
+  if constexpr (kControlBits == 64) return __builtin_clzll(~bits);  // ~bits is never 0
+  else return std::countl_one(bits);
+}
+
+// bits shifted left by 0 to 32.
+inline ControlBits ShiftedOut(ControlBits bits, int n) {
+  if constexpr (kControlBits == 64) return bits << n;
+  else return static_cast<uint32_t>(uint64_t{bits} << n);
+}
+
 // Where a decode stands between codes: the read position and the control
-// word in use, its unused bits at the top and zeros below them.
+// word in use.
 struct StreamPosition {
   const uint8_t* in;
-  uint32_t word;
+  ControlBits bits;  // the unused bits of the control word, at the top
   int bitsLeft;
 };
+
+enum FastOutcome { FastMargin, FastEnd, FastBadDistance };
+
+// The fast path: decodes while in < inFastEnd and out < outFastEnd, where
+// the margins above make every read and write of a step safe, so only a
+// match's distance is checked. Returns at the first step past the limits
+// (FastMargin), after the end code, or at a distance reaching before
+// windowStart (position and out then after the match's code, as the careful
+// path leaves them). Kept apart from the careful path so that its variables
+// have the registers to themselves.
+//
+// A code whose control bits pass the end of the current word continues in
+// the next word, which lies at the read position of that moment. A code's
+// control bits come in at most two parts, one before its first data byte and
+// one after it, and inside a part no byte is read; so a part is read from the
+// current word with the word at the read position appended (past the bits a
+// part needs, the appended bits do no harm), and that word is taken (in
+// moves past it) only when the part actually used its bits.
+[[gnu::noinline]] FastOutcome DecodeFast(StreamPosition& position, uint8_t*& outRef,
+                                         const uint8_t* const inFastEnd,
+                                         uint8_t* const outFastEnd,
+                                         const uint8_t* const windowStart) {
+  const uint8_t* in = position.in;
+  ControlBits bits = position.bits;
+  int bitsLeft = position.bitsLeft;
+  uint8_t* out = outRef;
+  FastOutcome outcome = FastMargin;
+
+#define PEEK() (bits | Appended(Load32(in), bitsLeft))
+#define CONSUME(count)                                         \
+  do {                                                         \
+    const int n_ = (count);                                    \
+    if (n_ > bitsLeft) {                                       \
+      bits = WordAtTop(Load32(in)) << (n_ - bitsLeft);         \
+      in += 4;                                                 \
+      bitsLeft += 32 - n_;                                     \
+    } else {                                                   \
+      bits <<= n_;                                             \
+      bitsLeft -= n_;                                          \
+    }                                                          \
+  } while (0)
+
+  while (in < inFastEnd && out < outFastEnd) {
+    if (bitsLeft == 0) {
+      bits = WordAtTop(Load32(in));
+      in += 4;
+      bitsLeft = 32;
+    }
+    // Literals, the most frequent code, are a 1 bit each with their byte next
+    // in the stream: a run of ones is a run of bytes, copied at once (always
+    // as a 32-byte block, which costs less than a branch).
+    const int literals = LeadingLiterals(bits);
+    std::memcpy(out, in, 32);
+    in += literals;
+    out += literals;
+    bits = ShiftedOut(bits, literals);
+    bitsLeft -= literals;
+    if (bitsLeft == 0) continue;  // the word ended with the run
+
+    // Then a match. Mostly its control bits all lie in this word and one row
+    // gives the whole code.
+    uint32_t distance, length;
+    const uint32_t whole = kWholeMatches[bits >> (kControlBits - kWholeMatchBits)];
+    const uint32_t used = whole & kWholeBitsMask;
+    if (used - 1 < static_cast<uint32_t>(bitsLeft)) {  // (used 0: longer than the row)
+      const uint32_t y = *in++;
+      distance = (y << (whole >> kWholeLowBitsShift & 7)) + (whole >> kWholeAddendShift);
+      length = whole >> kWholeLengthShift & 31;
+      if (whole & kWholeLengthByte) length += *in++;
+      bits <<= used;
+      bitsLeft -= static_cast<int>(used);
+      if ((whole & kWholeMaybeEnd) && y == 255) {
+        outcome = FastEnd;
+        break;
+      }
+    } else {
+      // A longer code, or one that runs into the next word: its kind and
+      // first part from the table, then its second part.
+      const MatchHead head = kMatchHeads[PEEK() >> (kControlBits - kMatchHeadBits)];
+      CONSUME(head.codeBits);
+      const uint32_t y = *in++;
+      const uint32_t second = static_cast<uint32_t>(PEEK() >> kWordShift);
+      const uint32_t low = static_cast<uint32_t>((uint64_t{second} << head.lowBits) >> 32);
+      const LengthCode l =
+          kLengthCodes[head.lengthRows + ((second << head.lowBits) >> (32 - kLengthCodeBits))];
+      CONSUME(head.lowBits + l.codeBits);
+      distance = head.base + (y << head.lowBits | low) + 1;
+      if (distance == head.endDistance) {
+        outcome = FastEnd;
+        break;
+      }
+      length = l.length;
+      if (l.byteFollows) length += *in++;
+    }
+    if (distance > static_cast<size_t>(out - windowStart)) {
+      outcome = FastBadDistance;
+      break;
+    }
+    CopyMatch(out, distance, length);
+    out += length;
+  }
+
+  position = {in, bits, bitsLeft};
+  outRef = out;
+  return outcome;
+#undef PEEK
+#undef CONSUME
+}
 
 // The one decoding loop of both forms. Decodes codes from position into
 // [out, outEnd) until the end code (ended set) or a failure; matches may
 // reach back to windowStart. Chunked, it also stops at the first code
 // boundary at or past stop. Updates position and out.
 //
-// Codes are decoded on a fast path while the margins above hold: then no
-// code can run out of input or output, and only its distance is checked.
-// Closer to either end, one code at a time goes through the careful path,
-// which reads bit by bit and checks every read and write; the two paths
-// share the position, so they can take turns at any code.
+// Codes go through the fast path while its margins hold: then no code can
+// run out of input or output. Closer to either end, one code at a time goes
+// through the careful path, which reads bit by bit and checks every read and
+// write. The two share the position, so they can take turns at any code.
 template <bool kChunked>
-DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position, uint8_t* windowStart,
-                         uint8_t*& outRef, uint8_t* outEnd, uint8_t* stop, bool& ended) {
-  const uint8_t* in = position.in;
-  uint32_t word = position.word;
-  int bitsLeft = position.bitsLeft;
-  uint8_t* out = outRef;
+DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position,
+                         const uint8_t* windowStart, uint8_t*& outRef, uint8_t* outEnd,
+                         uint8_t* stop, bool& ended) {
   DecodeResult result = DecodeOk;
   ended = false;
 
-  const size_t inAvailable = static_cast<size_t>(inEnd - in);
-  const size_t outAvailable = static_cast<size_t>(outEnd - out);
-  const uint8_t* const inFastEnd = in + (inAvailable > kInMargin ? inAvailable - kInMargin : 0);
-  uint8_t* outFastEnd = out + (outAvailable > kOutMargin ? outAvailable - kOutMargin : 0);
+  const size_t inAvailable = static_cast<size_t>(inEnd - position.in);
+  const size_t outAvailable = static_cast<size_t>(outEnd - outRef);
+  const uint8_t* const inFastEnd =
+      position.in + (inAvailable > kInMargin ? inAvailable - kInMargin : 0);
+  uint8_t* outFastEnd = outRef + (outAvailable > kOutMargin ? outAvailable - kOutMargin : 0);
   if (kChunked && stop < outFastEnd) outFastEnd = stop;
 
-  // Fast path: a code whose control bits pass the end of the current word
-  // continues in the next word, which lies at the read position of that
-  // moment. A code's control bits come in at most two parts, one before its
-  // first data byte and one after it, and inside a part no byte is read; so
-  // a part is read from the current word with the word at the read position
-  // appended, and that word is taken (in moves past it) only when the part
-  // actually used its bits.
-#define PEEK(bits) ((bits) <= bitsLeft ? word : word | (Load32(in) >> bitsLeft))
-#define CONSUME(bits)                                  \
-  do {                                                 \
-    const int n_ = (bits);                             \
-    if (n_ > bitsLeft) {                               \
-      word = Load32(in) << (n_ - bitsLeft);            \
-      in += 4;                                         \
-      bitsLeft += 32 - n_;                             \
-    } else {                                           \
-      word <<= n_;                                     \
-      bitsLeft -= n_;                                  \
-    }                                                  \
-  } while (0)
+  // The limits only come nearer, so the fast path runs at most once.
+  if (position.in < inFastEnd && outRef < outFastEnd) {
+    switch (DecodeFast(position, outRef, inFastEnd, outFastEnd, windowStart)) {
+      case FastMargin: break;
+      case FastEnd: ended = true; return DecodeOk;
+      case FastBadDistance: return DecodeBadDistance;
+    }
+  }
+
+  const uint8_t* in = position.in;
+  ControlBits bits = position.bits;
+  int bitsLeft = position.bitsLeft;
+  uint8_t* out = outRef;
 
   // Careful path: a new control word is fetched only when a bit is asked for
   // and the current one is used up; it lies after every data byte read so far.
@@ -198,12 +393,12 @@ DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position, uint8_t
   do {                                                          \
     if (bitsLeft == 0) {                                        \
       SAFETY_CHECK(inEnd - in >= 4, DecodeTruncated);           \
-      word = Load32(in);                                        \
+      bits = WordAtTop(Load32(in));                             \
       in += 4;                                                  \
       bitsLeft = 32;                                            \
     }                                                           \
-    bit = word >> 31;                                           \
-    word <<= 1;                                                 \
+    bit = static_cast<uint32_t>(bits >> (kControlBits - 1));    \
+    bits <<= 1;                                                 \
     --bitsLeft;                                                 \
   } while (0)
 #define NEXT_BITS(k, value)                                     \
@@ -220,67 +415,8 @@ DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position, uint8_t
   } while (0)
 
   for (;;) {
-    while (in < inFastEnd && out < outFastEnd) {
-      if (bitsLeft == 0) {
-        word = Load32(in);
-        in += 4;
-        bitsLeft = 32;
-      }
-      // Literals, the most frequent code, are a 1 bit each with their byte
-      // next in the stream: a run of ones is a run of bytes, copied at once.
-      // The zeros below the unused bits end the count at bitsLeft.
-      const int literals = std::countl_one(word);
-      if (literals != 0) {
-        std::memcpy(out, in, 32);
-        in += literals;
-        out += literals;
-        word = static_cast<uint32_t>(uint64_t{word} << literals);
-        bitsLeft -= literals;
-        continue;
-      }
-      // A match: the bit just looked at is its leading 0.
-      const uint32_t head = PEEK(kDistanceHeadBits) >> (32 - kDistanceHeadBits);
-      uint32_t distance, length;
-      if (head & 0x10) {  // 01: two-byte match
-        CONSUME(3);
-        const uint32_t y = *in++;
-        if (head & 0x08) {  // 011 Y t t t: far, or the end code
-          const uint32_t n = y << 3 | PEEK(3) >> 29;
-          CONSUME(3);
-          if (n == 2047) {
-            ended = true;
-            goto done;
-          }
-          distance = n + 257;
-        } else {
-          distance = y + 1;
-        }
-        SAFETY_CHECK(distance <= static_cast<size_t>(out - windowStart), DecodeBadDistance);
-        const uint8_t* from = out - distance;
-        out[0] = from[0];
-        out[1] = from[1];
-        out += 2;
-        continue;
-      }
-      {  // 00: general match
-        const DistanceClass c = kDistanceClasses[head];
-        CONSUME(c.codeBits);
-        const uint32_t y = *in++;
-        const uint32_t bits = PEEK(kSecondPartBits);
-        const LengthCode l = kLengthCodes[(bits << c.lowBits) >> (32 - kLengthCodeBits)];
-        distance = c.base + (y << c.lowBits | bits >> (32 - c.lowBits)) + 1;
-        CONSUME(c.lowBits + l.codeBits);
-        length = l.length;
-        if (l.byteFollows) length += *in++;
-      }
-      SAFETY_CHECK(distance <= static_cast<size_t>(out - windowStart), DecodeBadDistance);
-      CopyMatch(out, distance, length);
-      out += length;
-    }
-
     if (kChunked && out >= stop) break;  // the piece is full, at a code boundary
 
-    // Careful path: one code.
     uint32_t distance, length, y;
     NEXT_BIT();
     if (bit) {  // 1 Y: literal
@@ -298,7 +434,7 @@ DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position, uint8_t
       } else {
         uint32_t n = y;
         NEXT_BITS(3, n);
-        if (n == 2047) {  // the end code
+        if (n == kEndCode) {
           ended = true;
           goto done;
         }
@@ -380,11 +516,9 @@ DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position, uint8_t
   }
 
 done:
-  position = {in, word, bitsLeft};
+  position = {in, bits, bitsLeft};
   outRef = out;
   return result;
-#undef PEEK
-#undef CONSUME
 #undef NEXT_BIT
 #undef NEXT_BITS
 #undef NEXT_BYTE
@@ -436,7 +570,8 @@ DecodeResult DecodeChunk(ChunkedDecode* state, uint8_t* buffer, size_t chunkSize
   const uint64_t capacityLeft = state->capacity - state->written;
   uint8_t* const outEnd = start + (capacityLeft < room ? static_cast<size_t>(capacityLeft) : room);
 
-  StreamPosition position{state->source + state->consumed, state->word, state->bitsLeft};
+  StreamPosition position{state->source + state->consumed, WordAtTop(state->word),
+                          state->bitsLeft};
   uint8_t* out = start;
   bool ended;
   const DecodeResult result =
@@ -448,7 +583,7 @@ DecodeResult DecodeChunk(ChunkedDecode* state, uint8_t* buffer, size_t chunkSize
   state->lastPiece = length;
   state->written += length;
   state->consumed = static_cast<size_t>(position.in - state->source);
-  state->word = position.word;
+  state->word = static_cast<uint32_t>(position.bits >> kWordShift);
   state->bitsLeft = position.bitsLeft;
   if (result != DecodeOk || ended) {
     state->finished = true;

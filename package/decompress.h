@@ -71,7 +71,7 @@ const char* DecodeResultText(DecodeResult result);
 // capacity = the capacity given to BeginChunkedDecode.
 
 constexpr size_t kDecodeHistory = 8192;    // the farthest a match reaches back
-constexpr size_t kDecodeChunkSlack = 320;  // how far the last code may pass chunkSize
+constexpr size_t kDecodeChunkSlack = 352;  // how far the last code may pass chunkSize
 
 constexpr size_t ChunkedDecodeBufferSize(size_t chunkSize) {
   return kDecodeHistory + chunkSize + kDecodeChunkSlack;
