@@ -69,6 +69,7 @@ constexpr std::array<MatchHead, 32> MakeMatchHeads() {
 constexpr std::array<MatchHead, 32> kMatchHeads = MakeMatchHeads();
 static_assert(kMatchHeads[0].base + (255u << 4 | 15u) + 1 == kFarthestMatch);
 static_assert(kMatchHeads[24].base + (255u << 3 | 6u) + 1 == 2303);  // the farthest two-byte match
+static_assert(kMatchHeads[24].base + (255u << 3 | 7u) + 1 <= kFarthestMatch);
 
 // The length code of a general match, read after the distance's low bits:
 // 1 -> 3, 01 -> 4, 001 t -> 5+t, 0001 tt -> 7+t, 00001 tttt -> 11+t,
@@ -117,6 +118,8 @@ constexpr uint32_t kWholeMaybeEnd = 1u << 6;  // 011 ttt with t = 7: the end cod
 constexpr int kWholeLowBitsShift = 8;         // bits 8-10: low bits below the distance byte
 constexpr int kWholeLengthShift = 11;         // bits 11-15: length (2 to 27)
 constexpr int kWholeAddendShift = 16;         // bits 16-28: added to the distance
+constexpr int kWholeFirstPartShift = 29;      // bits 29-31: control bits before the byte
+constexpr uint32_t kWholeAddendMask = 0x1FFF;
 
 constexpr uint32_t MakeWholeMatch(uint32_t row) {
   const uint32_t word = row << (32 - kWholeMatchBits);  // zeros past the row's bits
@@ -130,7 +133,7 @@ constexpr uint32_t MakeWholeMatch(uint32_t row) {
   const bool maybeEnd = head.endDistance != 0 && low == 7;
   return used | (l.byteFollows ? kWholeLengthByte : 0) | (maybeEnd ? kWholeMaybeEnd : 0) |
          uint32_t{head.lowBits} << kWholeLowBitsShift | uint32_t{l.length} << kWholeLengthShift |
-         (head.base + low + 1) << kWholeAddendShift;
+         (head.base + low + 1) << kWholeAddendShift | uint32_t{head.codeBits} << kWholeFirstPartShift;
 }
 
 constexpr std::array<uint32_t, (1u << (kWholeMatchBits - 1))> MakeWholeMatches() {
@@ -141,11 +144,12 @@ constexpr std::array<uint32_t, (1u << (kWholeMatchBits - 1))> MakeWholeMatches()
 constexpr std::array<uint32_t, (1u << (kWholeMatchBits - 1))> kWholeMatches = MakeWholeMatches();
 // 00 1 Y 0 then length code 1: five bits, distance 2Y+1, length 3.
 static_assert(kWholeMatches[0b0'0101'0000'0000] ==
-              (5u | 1u << kWholeLowBitsShift | 3u << kWholeLengthShift | 1u << kWholeAddendShift));
+              (5u | 1u << kWholeLowBitsShift | 3u << kWholeLengthShift | 1u << kWholeAddendShift |
+               3u << kWholeFirstPartShift));
 // 011 Y 111: the far two-byte match that is the end code when Y = 255.
 static_assert(kWholeMatches[0b0'1111'1100'0000] ==
               (6u | kWholeMaybeEnd | 3u << kWholeLowBitsShift | 2u << kWholeLengthShift |
-               264u << kWholeAddendShift));
+               264u << kWholeAddendShift | 3u << kWholeFirstPartShift));
 // 00 0000 Y tttt then a length code from 000: at least 15 bits, longer than a row.
 static_assert(kWholeMatches[0] == 0);
 
@@ -173,18 +177,28 @@ static_assert(kDecodeChunkSlack >= kOutMargin);
 inline void CopyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
   const uint8_t* from = out - distance;
   uint8_t* const stop = out + length;
-  if (distance >= 16) {
-    do {
-      std::memcpy(out, from, 16);
+  if (distance >= 8) {
+    // Two 8-byte units first: most matches end within them. The second unit
+    // reads at most up to the first one's end, which is written by then.
+    std::memcpy(out, from, 8);
+    std::memcpy(out + 8, from + 8, 8);
+    if (length > 16) {
       out += 16;
       from += 16;
-    } while (out < stop);
-  } else if (distance >= 8) {
-    do {
-      std::memcpy(out, from, 8);
-      out += 8;
-      from += 8;
-    } while (out < stop);
+      if (distance >= 16) {
+        do {
+          std::memcpy(out, from, 16);
+          out += 16;
+          from += 16;
+        } while (out < stop);
+      } else {
+        do {
+          std::memcpy(out, from, 8);
+          out += 8;
+          from += 8;
+        } while (out < stop);
+      }
+    }
   } else if (distance == 1) {
     uint64_t fill = from[0] * 0x0101010101010101ull;
     do {
@@ -258,10 +272,13 @@ enum FastOutcome { FastMargin, FastEnd, FastBadDistance };
 // current word with the word at the read position appended (past the bits a
 // part needs, the appended bits do no harm), and that word is taken (in
 // moves past it) only when the part actually used its bits.
-[[gnu::noinline]] FastOutcome DecodeFast(StreamPosition& position, uint8_t*& outRef,
-                                         const uint8_t* const inFastEnd,
-                                         uint8_t* const outFastEnd,
-                                         const uint8_t* const windowStart) {
+//
+// kCheckDistance: once kFarthestMatch bytes lie before out, no distance the
+// codes can express reaches before the window, and the check is left out.
+template <bool kCheckDistance>
+inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
+                                   const uint8_t* const inFastEnd, uint8_t* const outFastEnd,
+                                   const uint8_t* const windowStart) {
   const uint8_t* in = position.in;
   ControlBits bits = position.bits;
   int bitsLeft = position.bitsLeft;
@@ -306,7 +323,7 @@ enum FastOutcome { FastMargin, FastEnd, FastBadDistance };
     const uint32_t used = whole & kWholeBitsMask;
     if (used - 1 < static_cast<uint32_t>(bitsLeft)) {  // (used 0: longer than the row)
       const uint32_t y = *in++;
-      distance = (y << (whole >> kWholeLowBitsShift & 7)) + (whole >> kWholeAddendShift);
+      distance = (y << (whole >> kWholeLowBitsShift & 7)) + (whole >> kWholeAddendShift & kWholeAddendMask);
       length = whole >> kWholeLengthShift & 31;
       if (whole & kWholeLengthByte) length += *in++;
       bits <<= used;
@@ -315,9 +332,29 @@ enum FastOutcome { FastMargin, FastEnd, FastBadDistance };
         outcome = FastEnd;
         break;
       }
+    } else if (const uint32_t next = Load32(in + 1),
+               row = kWholeMatches[(bits | Appended(next, bitsLeft)) >>
+                                   (kControlBits - kWholeMatchBits)];
+               (row >> kWholeFirstPartShift) - 1 < static_cast<uint32_t>(bitsLeft)) {
+      // A code that runs into the next word after its byte (the usual way to
+      // run on): then the next word lies after the byte, and with it
+      // appended the row is right (the first part, in this word, is a prefix
+      // code and stops on its own).
+      const uint32_t runOn = (row & kWholeBitsMask) - bitsLeft;
+      const uint32_t y = *in;
+      in += 5;
+      distance = (y << (row >> kWholeLowBitsShift & 7)) + (row >> kWholeAddendShift & kWholeAddendMask);
+      length = row >> kWholeLengthShift & 31;
+      if (row & kWholeLengthByte) length += *in++;
+      bits = WordAtTop(next) << runOn;
+      bitsLeft = 32 - static_cast<int>(runOn);
+      if ((row & kWholeMaybeEnd) && y == 255) {
+        outcome = FastEnd;
+        break;
+      }
     } else {
-      // A longer code, or one that runs into the next word: its kind and
-      // first part from the table, then its second part.
+      // A longer code, or one whose first part runs into the next word: its
+      // kind and first part from the table, then its second part.
       const MatchHead head = kMatchHeads[PEEK() >> (kControlBits - kMatchHeadBits)];
       CONSUME(head.codeBits);
       const uint32_t y = *in++;
@@ -334,7 +371,7 @@ enum FastOutcome { FastMargin, FastEnd, FastBadDistance };
       length = l.length;
       if (l.byteFollows) length += *in++;
     }
-    if (distance > static_cast<size_t>(out - windowStart)) {
+    if (kCheckDistance && distance > static_cast<size_t>(out - windowStart)) {
       outcome = FastBadDistance;
       break;
     }
@@ -347,6 +384,21 @@ enum FastOutcome { FastMargin, FastEnd, FastBadDistance };
   return outcome;
 #undef PEEK
 #undef CONSUME
+}
+
+[[gnu::noinline]] FastOutcome DecodeFast(StreamPosition& position, uint8_t*& out,
+                                         const uint8_t* const inFastEnd,
+                                         uint8_t* const outFastEnd,
+                                         const uint8_t* const windowStart) {
+  const size_t behind = static_cast<size_t>(out - windowStart);
+  if (behind < kFarthestMatch) {
+    const size_t room = static_cast<size_t>(outFastEnd - out);
+    uint8_t* const checkedEnd = out + (kFarthestMatch - behind < room ? kFarthestMatch - behind : room);
+    const FastOutcome outcome =
+        DecodeFastSteps<true>(position, out, inFastEnd, checkedEnd, windowStart);
+    if (outcome != FastMargin) return outcome;
+  }
+  return DecodeFastSteps<false>(position, out, inFastEnd, outFastEnd, windowStart);
 }
 
 // The one decoding loop of both forms. Decodes codes from position into
