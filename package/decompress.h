@@ -100,7 +100,8 @@ void BeginChunkedDecode(ChunkedDecode* state, const uint8_t* source, size_t sour
                         uint64_t capacity);
 
 // Decodes the next piece into buffer (ChunkedDecodeBufferSize(chunkSize)
-// bytes, the same buffer on every call; chunkSize at least 1). *piece and
+// bytes, the same buffer on every call; chunkSize at least 1, and it may
+// change from call to call while the buffer is large enough for it). *piece and
 // *pieceLength receive where the new bytes are (inside buffer) and how many:
 // at least chunkSize unless the stream ended or failed, less than chunkSize +
 // kDecodeChunkSlack. Returns DecodeOk while the stream is sound (with
