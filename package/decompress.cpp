@@ -200,21 +200,50 @@ inline void CopyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
       }
     }
   } else if (distance == 1) {
-    uint64_t fill = from[0] * 0x0101010101010101ull;
-    do {
+    // A run of one byte.
+    if (length <= 16) {
+      const uint64_t fill = from[0] * 0x0101010101010101ull;
       std::memcpy(out, &fill, 8);
-      out += 8;
-    } while (out < stop);
-  } else if (distance >= 4) {
-    do {
-      std::memcpy(out, from, 4);
-      out += 4;
-      from += 4;
-    } while (out < stop);
+      std::memcpy(out + 8, &fill, 8);
+    } else {
+      std::memset(out, from[0], length);
+    }
   } else {
-    // Distances 2 and 3 repeat the last two or three bytes.
-    do *out++ = *from++;
-    while (out < stop);
+    // Distances 2 to 7 repeat the last bytes. Once as many bytes are written
+    // as the pattern's first multiple of 8 or more (period) lacks, the
+    // output repeats itself period bytes back, and 8-byte units serve.
+    constexpr uint8_t kPeriod[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+    const uint32_t head = kPeriod[distance] - distance;
+    if (length <= head) {
+      do *out++ = *from++;
+      while (out < stop);
+      return;
+    }
+    for (uint32_t i = 0; i < head; ++i) *out++ = *from++;
+    from = out - kPeriod[distance];
+    do {
+      std::memcpy(out, from, 8);
+      out += 8;
+      from += 8;
+    } while (out < stop);
+  }
+}
+
+// The same copy without writing past the match's end, for the careful path:
+// long runs and long copies through the library, short ones in 4-byte units
+// where the distance allows.
+inline void CopyMatchExactly(uint8_t* out, uint32_t distance, uint32_t length) {
+  const uint8_t* from = out - distance;
+  if (length > 32 && distance == 1) {
+    std::memset(out, from[0], length);
+  } else if (length > 32 && distance >= length) {
+    std::memcpy(out, from, length);  // no overlap
+  } else {
+    uint8_t* const stop = out + length;
+    if (distance >= 4) {
+      for (; stop - out >= 4; out += 4, from += 4) std::memcpy(out, from, 4);
+    }
+    while (out < stop) *out++ = *from++;
   }
 }
 
@@ -469,7 +498,52 @@ DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position,
   for (;;) {
     if (kChunked && out >= stop) break;  // the piece is full, at a code boundary
 
+    // Whole codes first, as on the fast path, where the input and the
+    // output show that nothing can run short in them: a literal run as far
+    // as both reach, a match whose control bits are all in this word and
+    // whose bytes are there.
     uint32_t distance, length, y;
+    if (bitsLeft == 0) {
+      SAFETY_CHECK(inEnd - in >= 4, DecodeTruncated);
+      bits = WordAtTop(Load32(in));
+      in += 4;
+      bitsLeft = 32;
+    }
+    if (const int literals = LeadingLiterals(bits)) {
+      size_t n = static_cast<size_t>(literals);
+      if (n > static_cast<size_t>(inEnd - in)) n = static_cast<size_t>(inEnd - in);
+      if (n > static_cast<size_t>(outEnd - out)) n = static_cast<size_t>(outEnd - out);
+      if (n != 0) {
+        std::memcpy(out, in, n);
+        in += n;
+        out += n;
+        bits = ShiftedOut(bits, static_cast<int>(n));
+        bitsLeft -= static_cast<int>(n);
+        continue;
+      }
+    } else if (const uint32_t whole = kWholeMatches[bits >> (kControlBits - kWholeMatchBits)],
+               used = whole & kWholeBitsMask;
+               used - 1 < static_cast<uint32_t>(bitsLeft) &&
+               static_cast<size_t>(inEnd - in) > ((whole & kWholeLengthByte) ? 1u : 0u)) {
+      y = *in++;
+      distance = (y << (whole >> kWholeLowBitsShift & 7)) + (whole >> kWholeAddendShift & kWholeAddendMask);
+      length = whole >> kWholeLengthShift & 31;
+      if (whole & kWholeLengthByte) length += *in++;
+      bits <<= used;
+      bitsLeft -= static_cast<int>(used);
+      if ((whole & kWholeMaybeEnd) && y == 255) {
+        ended = true;
+        goto done;
+      }
+      SAFETY_CHECK(distance <= static_cast<size_t>(out - windowStart), DecodeBadDistance);
+      SAFETY_CHECK(static_cast<size_t>(outEnd - out) >= length, DecodeOutputFull);
+      CopyMatchExactly(out, distance, length);
+      out += length;
+      continue;
+    }
+
+    // Otherwise one code bit by bit, every read checked in the stream's
+    // order, which also finds where a stream runs short.
     NEXT_BIT();
     if (bit) {  // 1 Y: literal
       NEXT_BYTE(y);
@@ -560,11 +634,8 @@ DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position,
     }
     SAFETY_CHECK(distance <= static_cast<size_t>(out - windowStart), DecodeBadDistance);
     SAFETY_CHECK(static_cast<size_t>(outEnd - out) >= length, DecodeOutputFull);
-    {
-      const uint8_t* from = out - distance;
-      uint8_t* const matchEnd = out + length;
-      while (out < matchEnd) *out++ = *from++;
-    }
+    CopyMatchExactly(out, distance, length);
+    out += length;
   }
 
 done:
