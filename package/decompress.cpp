@@ -25,9 +25,9 @@ inline uint32_t Load32(const uint8_t* p) {
 
 // ---- the code tables ----
 
-constexpr uint32_t kLongestMatch = 282;
-constexpr uint32_t kFarthestMatch = 8192;
-static_assert(kFarthestMatch == kDecodeHistory);
+constexpr uint32_t kLongestMatchLength = 282;
+constexpr uint32_t kFarthestMatchDistance = 8192;
+static_assert(kFarthestMatchDistance == kDecodeHistory);
 
 // A match opens with a 0 bit; the next five bits at most tell its kind:
 //   01 0 Y             two-byte match, distance Y+1
@@ -67,9 +67,9 @@ constexpr std::array<MatchHead, 32> MakeMatchHeads() {
   return t;
 }
 constexpr std::array<MatchHead, 32> kMatchHeads = MakeMatchHeads();
-static_assert(kMatchHeads[0].base + (255u << 4 | 15u) + 1 == kFarthestMatch);
+static_assert(kMatchHeads[0].base + (255u << 4 | 15u) + 1 == kFarthestMatchDistance);
 static_assert(kMatchHeads[24].base + (255u << 3 | 6u) + 1 == 2303);  // the farthest two-byte match
-static_assert(kMatchHeads[24].base + (255u << 3 | 7u) + 1 <= kFarthestMatch);
+static_assert(kMatchHeads[24].base + (255u << 3 | 7u) + 1 <= kFarthestMatchDistance);
 
 // The length code of a general match, read after the distance's low bits:
 // 1 -> 3, 01 -> 4, 001 t -> 5+t, 0001 tt -> 7+t, 00001 tttt -> 11+t,
@@ -97,7 +97,7 @@ constexpr std::array<LengthCode, 1024> MakeLengthCodes() {
   return t;
 }
 constexpr std::array<LengthCode, 1024> kLengthCodes = MakeLengthCodes();
-static_assert(kLengthCodes[0].length + 255 == kLongestMatch);
+static_assert(kLengthCodes[0].length + 255 == kLongestMatchLength);
 static_assert(kLengthCodes[0x1F].length == 26 && kLengthCodes[0x1F].codeBits == 9);
 
 // After the distance byte come at most 4 low bits and a 9-bit length code.
@@ -165,7 +165,7 @@ static_assert(kInMargin >= 4 + 31 + 4 + 1 + 4 + 1 + 4 + 1);
 // bytes whose wide copy passes its end by up to 15 bytes.
 constexpr size_t kCopyOvershoot = 15;
 constexpr size_t kOutMargin = 352;
-static_assert(kOutMargin >= 31 + kLongestMatch + kCopyOvershoot);
+static_assert(kOutMargin >= 31 + kLongestMatchLength + kCopyOvershoot);
 // A chunk's last step starts before the chunk's end; the slack takes it whole
 // on the fast path, overshoot included.
 static_assert(kDecodeChunkSlack >= kOutMargin);
@@ -302,7 +302,7 @@ enum FastOutcome { FastMargin, FastEnd, FastBadDistance };
 // part needs, the appended bits do no harm), and that word is taken (in
 // moves past it) only when the part actually used its bits.
 //
-// kCheckDistance: once kFarthestMatch bytes lie before out, no distance the
+// kCheckDistance: once kFarthestMatchDistance bytes lie before out, no distance the
 // codes can express reaches before the window, and the check is left out.
 template <bool kCheckDistance>
 inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
@@ -420,9 +420,9 @@ inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
                                          uint8_t* const outFastEnd,
                                          const uint8_t* const windowStart) {
   const size_t behind = static_cast<size_t>(out - windowStart);
-  if (behind < kFarthestMatch) {
+  if (behind < kFarthestMatchDistance) {
     const size_t room = static_cast<size_t>(outFastEnd - out);
-    uint8_t* const checkedEnd = out + (kFarthestMatch - behind < room ? kFarthestMatch - behind : room);
+    uint8_t* const checkedEnd = out + (kFarthestMatchDistance - behind < room ? kFarthestMatchDistance - behind : room);
     const FastOutcome outcome =
         DecodeFastSteps<true>(position, out, inFastEnd, checkedEnd, windowStart);
     if (outcome != FastMargin) return outcome;
