@@ -45,7 +45,8 @@ bool ReadFile(const std::string& path, Bytes* data) {
   data->clear();
   uint8_t buffer[1 << 16];
   size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) data->insert(data->end(), buffer, buffer + n);
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+    data->insert(data->end(), buffer, buffer + n);
   std::fclose(f);
   return true;
 }
@@ -115,7 +116,8 @@ bool ZlibCompress(const Bytes& data, int level, Bytes* stream) {
 
 bool ZlibDecode(const Bytes& stream, Bytes* out) {
   uLongf size = out->size();
-  return uncompress(out->data(), &size, stream.data(), stream.size()) == Z_OK && size == out->size();
+  return uncompress(out->data(), &size, stream.data(), stream.size()) == Z_OK &&
+         size == out->size();
 }
 
 bool Lz4Compress(const Bytes& data, int level, Bytes* stream) {
@@ -230,7 +232,9 @@ class Collector : public benchmark::BenchmarkReporter {
   bool failed = false;
 };
 
-double Best(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+double Best(const std::vector<double>& v) {
+  return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+}
 double Median(std::vector<double> v) {
   if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
@@ -251,8 +255,9 @@ Bytes RandomBytes(size_t n, uint32_t seed) {
 }
 
 Bytes Text(size_t n) {
-  static const char* words[] = {"update ", "file ", "install ", "disc ", "folder ", "setup ",
-                                "\r\n", "game ", "=", "UpdateFile01", "\xE3\x80\x81", "\xE3\x80\x82"};
+  static const char* words[] = {"update ", "file ",         "install ",     "disc ",
+                                "folder ", "setup ",        "\r\n",         "game ",
+                                "=",       "UpdateFile01", "\xE3\x80\x81", "\xE3\x80\x82"};
   Bytes b;
   uint32_t seed = 7;
   while (b.size() < n) {
@@ -266,7 +271,8 @@ Bytes Text(size_t n) {
 Bytes Runs(size_t n) {
   Bytes b;
   uint32_t seed = 99;
-  while (b.size() < n) b.insert(b.end(), 1 + NextRandom(seed) % 700, static_cast<uint8_t>(NextRandom(seed)));
+  while (b.size() < n)
+    b.insert(b.end(), 1 + NextRandom(seed) % 700, static_cast<uint8_t>(NextRandom(seed)));
   b.resize(n);
   return b;
 }
@@ -298,9 +304,10 @@ std::vector<DataSet> TestInputSets() {
     const char* name;
     Bytes data;
   };
-  std::vector<Input> inputs = {{"directory", Directory()},     {"random-20000", RandomBytes(20000, 1)},
-                               {"text-60000", Text(60000)},    {"runs-50000", Runs(50000)},
-                               {"far-repeats", FarRepeats()},  {"text-3MiB", Text(3 << 20)}};
+  std::vector<Input> inputs = {
+      {"directory", Directory()},   {"random-20000", RandomBytes(20000, 1)},
+      {"text-60000", Text(60000)},  {"runs-50000", Runs(50000)},
+      {"far-repeats", FarRepeats()}, {"text-3MiB", Text(3 << 20)}};
   std::vector<DataSet> sets;
   for (const Input& input : inputs) {
     for (int level : {1, 2, kCompressDefaultLevel, 9}) {
@@ -404,7 +411,8 @@ int main(int argc, char** argv) {
     for (const char* name : {"freedoom1.wad", "freedoom2.wad"}) {
       Bytes data;
       if (!ReadFile(std::string("/usr/share/games/doom/") + name, &data) || data.empty()) {
-        std::fprintf(stderr, "fa2_decode_bench: /usr/share/games/doom/%s missing (package freedoom)\n",
+        std::fprintf(stderr,
+                     "fa2_decode_bench: /usr/share/games/doom/%s missing (package freedoom)\n",
                      name);
         return 1;
       }
@@ -417,7 +425,8 @@ int main(int argc, char** argv) {
 
   Collector collector;
   for (const DataSet& set : sets)
-    for (const Stream& s : set.decoders) collector.sizes[set.name + "/" + s.label] = set.data.size();
+    for (const Stream& s : set.decoders)
+      collector.sizes[set.name + "/" + s.label] = set.data.size();
   for (const DataSet& set : sets) RegisterDataSet(set, testInputs ? 0.05 : 0.3);
   benchmark::RunSpecifiedBenchmarks(&collector);
   PrintTable(sets, collector);

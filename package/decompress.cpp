@@ -2,8 +2,8 @@
 
 #include <array>
 #include <bit>
-#include <type_traits>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -133,7 +133,8 @@ constexpr uint32_t MakeWholeMatch(uint32_t row) {
   const bool maybeEnd = head.endDistance != 0 && low == 7;
   return used | (l.byteFollows ? kWholeLengthByte : 0) | (maybeEnd ? kWholeMaybeEnd : 0) |
          uint32_t{head.lowBits} << kWholeLowBitsShift | uint32_t{l.length} << kWholeLengthShift |
-         (head.base + low + 1) << kWholeAddendShift | uint32_t{head.codeBits} << kWholeFirstPartShift;
+         (head.base + low + 1) << kWholeAddendShift |
+         uint32_t{head.codeBits} << kWholeFirstPartShift;
 }
 
 constexpr std::array<uint32_t, (1u << (kWholeMatchBits - 1))> MakeWholeMatches() {
@@ -153,14 +154,22 @@ static_assert(kWholeMatches[0b0'1111'1100'0000] ==
 // 00 0000 Y tttt then a length code from 000: at least 15 bits, longer than a row.
 static_assert(kWholeMatches[0] == 0);
 
+// What a row and the code's distance byte y give.
+inline uint32_t WholeDistance(uint32_t row, uint32_t y) {
+  return (y << (row >> kWholeLowBitsShift & 7)) + (row >> kWholeAddendShift & kWholeAddendMask);
+}
+inline uint32_t WholeLength(uint32_t row) { return row >> kWholeLengthShift & 31; }
+inline bool WholeIsEnd(uint32_t row, uint32_t y) { return (row & kWholeMaybeEnd) && y == 255; }
+
 // ---- margins of the fast path ----
 
 // One fast step (a literal run, then a match) reads at most a control word,
 // 32 bytes copied as one block for the literals (of which 31 are taken when
-// a match follows) and 14 bytes for the match: its first part's next word,
-// its byte, its second part's next word and the length byte.
+// a match follows) and 10 bytes for the match: a word its first part runs
+// into, its byte, the word its second part runs into (or looks at) and the
+// length byte.
 constexpr size_t kInMargin = 64;
-static_assert(kInMargin >= 4 + 31 + 4 + 1 + 4 + 1 + 4 + 1);
+static_assert(kInMargin >= 4 + 32 && kInMargin >= 4 + 31 + 4 + 1 + 4 + 1);
 // It writes at most the literal block, or 31 literals and a match of 282
 // bytes whose wide copy passes its end by up to 15 bytes.
 constexpr size_t kCopyOvershoot = 15;
@@ -302,8 +311,9 @@ enum FastOutcome { FastMargin, FastEnd, FastBadDistance };
 // part needs, the appended bits do no harm), and that word is taken (in
 // moves past it) only when the part actually used its bits.
 //
-// kCheckDistance: once kFarthestMatchDistance bytes lie before out, no distance the
-// codes can express reaches before the window, and the check is left out.
+// kCheckDistance: once kFarthestMatchDistance bytes lie before out, no
+// distance the codes can express reaches before the window, and the check is
+// left out.
 template <bool kCheckDistance>
 inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
                                    const uint8_t* const inFastEnd, uint8_t* const outFastEnd,
@@ -352,12 +362,12 @@ inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
     const uint32_t used = whole & kWholeBitsMask;
     if (used - 1 < static_cast<uint32_t>(bitsLeft)) {  // (used 0: longer than the row)
       const uint32_t y = *in++;
-      distance = (y << (whole >> kWholeLowBitsShift & 7)) + (whole >> kWholeAddendShift & kWholeAddendMask);
-      length = whole >> kWholeLengthShift & 31;
+      distance = WholeDistance(whole, y);
+      length = WholeLength(whole);
       if (whole & kWholeLengthByte) length += *in++;
       bits <<= used;
       bitsLeft -= static_cast<int>(used);
-      if ((whole & kWholeMaybeEnd) && y == 255) {
+      if (WholeIsEnd(whole, y)) {
         outcome = FastEnd;
         break;
       }
@@ -372,12 +382,12 @@ inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
       const uint32_t runOn = (row & kWholeBitsMask) - bitsLeft;
       const uint32_t y = *in;
       in += 5;
-      distance = (y << (row >> kWholeLowBitsShift & 7)) + (row >> kWholeAddendShift & kWholeAddendMask);
-      length = row >> kWholeLengthShift & 31;
+      distance = WholeDistance(row, y);
+      length = WholeLength(row);
       if (row & kWholeLengthByte) length += *in++;
       bits = WordAtTop(next) << runOn;
       bitsLeft = 32 - static_cast<int>(runOn);
-      if ((row & kWholeMaybeEnd) && y == 255) {
+      if (WholeIsEnd(row, y)) {
         outcome = FastEnd;
         break;
       }
@@ -422,7 +432,8 @@ inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
   const size_t behind = static_cast<size_t>(out - windowStart);
   if (behind < kFarthestMatchDistance) {
     const size_t room = static_cast<size_t>(outFastEnd - out);
-    uint8_t* const checkedEnd = out + (kFarthestMatchDistance - behind < room ? kFarthestMatchDistance - behind : room);
+    const size_t toFullWindow = kFarthestMatchDistance - behind;
+    uint8_t* const checkedEnd = out + (toFullWindow < room ? toFullWindow : room);
     const FastOutcome outcome =
         DecodeFastSteps<true>(position, out, inFastEnd, checkedEnd, windowStart);
     if (outcome != FastMargin) return outcome;
@@ -526,12 +537,12 @@ DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position,
                used - 1 < static_cast<uint32_t>(bitsLeft) &&
                static_cast<size_t>(inEnd - in) > ((whole & kWholeLengthByte) ? 1u : 0u)) {
       y = *in++;
-      distance = (y << (whole >> kWholeLowBitsShift & 7)) + (whole >> kWholeAddendShift & kWholeAddendMask);
-      length = whole >> kWholeLengthShift & 31;
+      distance = WholeDistance(whole, y);
+      length = WholeLength(whole);
       if (whole & kWholeLengthByte) length += *in++;
       bits <<= used;
       bitsLeft -= static_cast<int>(used);
-      if ((whole & kWholeMaybeEnd) && y == 255) {
+      if (WholeIsEnd(whole, y)) {
         ended = true;
         goto done;
       }
@@ -684,7 +695,8 @@ DecodeResult DecodeChunk(ChunkedDecode* state, uint8_t* buffer, size_t chunkSize
   // previous piece to just before this one.
   const size_t history =
       state->written < kDecodeHistory ? static_cast<size_t>(state->written) : kDecodeHistory;
-  if (state->lastPiece != 0) std::memmove(start - history, start + state->lastPiece - history, history);
+  if (state->lastPiece != 0)
+    std::memmove(start - history, start + state->lastPiece - history, history);
   state->lastPiece = 0;
 
   // Writes stop at the capacity when it lies inside the buffer; otherwise the

@@ -88,7 +88,8 @@ Bytes FarRepeats(uint32_t seed) {
     size_t n = 3 + NextRandom(seed) % 400;
     for (size_t i = 0; i < n; ++i) b.push_back(b[from + i]);
     b.insert(b.end(), 1 + NextRandom(seed) % 300, static_cast<uint8_t>(NextRandom(seed)));
-    for (int i = NextRandom(seed) % 50; i > 0; --i) b.push_back(static_cast<uint8_t>(NextRandom(seed)));
+    for (int i = NextRandom(seed) % 50; i > 0; --i)
+      b.push_back(static_cast<uint8_t>(NextRandom(seed)));
   }
   return b;
 }
@@ -99,7 +100,8 @@ void ExpectSameAsReference(const Bytes& stream, size_t capacity, const std::stri
   ReferenceResult expected = ReferenceDecompress(stream.data(), stream.size(), capacity);
   std::vector<uint8_t> out(capacity);  // exact size: the sanitizer sees any overrun
   DecodeCounts counts{};
-  DecodeResult result = DecompressStream(out.data(), capacity, stream.data(), stream.size(), &counts);
+  DecodeResult result =
+      DecompressStream(out.data(), capacity, stream.data(), stream.size(), &counts);
   ASSERT_EQ(result, expected.result) << DecodeResultText(result);
   ASSERT_EQ(counts.written, expected.output.size());
   ASSERT_EQ(counts.consumed, expected.consumed);
@@ -197,7 +199,8 @@ void ExpectChunkedSameAsWhole(const Bytes& stream, size_t capacity,
                std::to_string(chunkSizes[0]));
   Bytes whole(capacity);
   DecodeCounts counts{};
-  DecodeResult result = DecompressStream(whole.data(), capacity, stream.data(), stream.size(), &counts);
+  DecodeResult result =
+      DecompressStream(whole.data(), capacity, stream.data(), stream.size(), &counts);
   whole.resize(counts.written);
   Chunked c = DecodeInPieces(stream, capacity, chunkSizes);
   ASSERT_EQ(c.result, result) << DecodeResultText(c.result);

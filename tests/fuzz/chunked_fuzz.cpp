@@ -15,7 +15,9 @@ namespace {
 
 // Small sizes one by one (1 to 200, around the longest match), then larger
 // ones up to about 16 KiB.
-size_t ChunkSize(uint8_t b) { return b <= 200 ? size_t{b} + 1 : static_cast<size_t>(b - 200) * 300 + 1; }
+size_t ChunkSize(uint8_t b) {
+  return b <= 200 ? size_t{b} + 1 : static_cast<size_t>(b - 200) * 300 + 1;
+}
 
 }  // namespace
 

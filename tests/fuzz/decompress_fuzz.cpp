@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ExactBlock source(data + 2, size - 2);
   ExactBlock out(nullptr, capacity);
   DecodeCounts counts{};
-  const DecodeResult result = DecompressStream(out.data, capacity, source.data, source.size, &counts);
+  const DecodeResult result =
+      DecompressStream(out.data, capacity, source.data, source.size, &counts);
 
   const ReferenceResult expected = ReferenceDecompress(source.data, source.size, capacity);
   FUZZ_CHECK(result == expected.result);
