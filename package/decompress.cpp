@@ -448,8 +448,10 @@ inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
 //
 // Codes go through the fast path while its margins hold: then no code can
 // run out of input or output. Closer to either end, one code at a time goes
-// through the careful path, which reads bit by bit and checks every read and
-// write. The two share the position, so they can take turns at any code.
+// through the careful path, which checks every read and write: whole codes
+// from the tables where the bytes they need are there, otherwise bit by bit
+// in the stream's order. The two share the position, so they can take turns
+// at any code.
 template <bool kChunked>
 DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position,
                          const uint8_t* windowStart, uint8_t*& outRef, uint8_t* outEnd,
