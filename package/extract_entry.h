@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "base/bounded_text.h"
+
 // A FILETIME as two 32-bit halves, low half first (the same layout).
 struct FileTime {
   uint32_t low;
@@ -27,6 +29,22 @@ int ExtractEntry(const char* name, const char* destinationPath);
 int WriteFileWithTime(const char* path, const void* data, uint32_t length,
                       const FileTime* fileTime);
 
+// The same write in steps, for data that comes piece by piece: Begin creates
+// the temporary beside destination, Write appends to it, Finish gives it the
+// time, closes it and lets it replace the destination, and Abandon closes and
+// deletes it. Each returns 1 or 0; after Begin succeeded, exactly one of
+// Finish and Abandon must follow, and a Finish that fails has removed the
+// temporary itself.
+struct TemporaryFile {
+  void* handle;
+  char path[kPathCapacity];
+  char destination[kPathCapacity];
+};
+int BeginTemporaryFile(const char* destination, TemporaryFile* file);
+int WriteTemporaryFile(TemporaryFile* file, const void* data, uint32_t length);
+int FinishTemporaryFile(TemporaryFile* file, const FileTime* fileTime);
+void AbandonTemporaryFile(TemporaryFile* file);
+
 // Free-space figures of the drive named by root (for example "C:"): bytes
 // available to the caller, the drive's total size and, when free is given,
 // all free bytes. Nonzero on success; on failure the outputs are untouched.
@@ -46,7 +64,8 @@ struct ExtractionCalls {
   // GetDiskFreeSpaceA.
   int (*diskFreeSpace)(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
                        uint32_t* freeClusters, uint32_t* totalClusters);
-  // Takes the block an entry is decoded into (AllocBlock); none on failure.
+  // Takes the working buffer a compressed entry is decoded through
+  // (AllocBlock); none on failure.
   void* (*allocate)(uint32_t size);
 };
 extern ExtractionCalls extractionCalls;
