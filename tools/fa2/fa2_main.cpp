@@ -88,6 +88,10 @@ Bytes ReadFileBytes(const std::string& path) {
   std::FILE* f = OpenHostFile(path, "rb");
   if (!f) Fail(path, std::string("cannot open: ") + std::strerror(errno));
   Bytes data;
+  // Room for the whole file at once: growing by doubling would briefly hold
+  // the old and the new copy, up to three times the file's size.
+  uintmax_t expected = fs::file_size(HostPath(path), ec);
+  if (!ec && expected <= UINT32_MAX) data.reserve(static_cast<size_t>(expected));
   uint8_t buffer[1 << 16];
   size_t n;
   bool tooLarge = false;
