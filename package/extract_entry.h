@@ -16,8 +16,11 @@ struct FileTime {
 // directory order) of updaterState's package to destinationPath.
 // Returns 1 on success, 0 on failure. A missing entry, a lack of space,
 // corrupt entry data and a failed allocation are reported in a box; a folder
-// at the destination and a failed write are silent. On any failure an
-// existing destination file keeps its contents.
+// at the destination and a failed write are silent. The entry goes piece by
+// piece (a compressed one through one working buffer of fixed size) into a
+// temporary beside the destination, which replaces it only once the whole
+// entry has decoded to exactly its recorded size: on any failure an existing
+// destination file keeps its contents and attributes.
 int ExtractEntry(const char* name, const char* destinationPath);
 
 // Creates or replaces the file at path with length bytes from data, giving it
