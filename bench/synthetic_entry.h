@@ -1,8 +1,8 @@
 // The synthetic large entry of the benchmarks: 139,309,060 bytes (the size of
 // the largest entry the updater carries) of words drawn by a fixed generator
 // with a run of noise now and then, text that a fast compressor brings to
-// roughly half its size. The same bytes as bench/extract_entry_bench_win32.cpp
-// makes for the extraction benchmark.
+// roughly half its size. The decoding and the extraction benchmarks both
+// use it.
 #pragma once
 
 #include <cstdint>

@@ -1,35 +1,56 @@
 #include "package/entry_data.h"
 
-#include "package/block.h"
 #include "package/open_package.h"
 
-EntryDataResult DecodeEntryData(const UpdatePackage* package, uint32_t index,
-                                const uint8_t* packageBytes, uint32_t packageSize,
-                                EntryData* data, void* (*allocate)(uint32_t size)) {
-  *data = EntryData{};
+EntryDataResult OpenEntryData(const UpdatePackage* package, uint32_t index,
+                              const uint8_t* packageBytes, uint32_t packageSize,
+                              EntryReader* reader) {
+  *reader = EntryReader{};
   uint32_t offset = 0;
   if (!EntryDataInside(package, index, packageSize, &offset)) return EntryDataOutside;
   const PackageEntry& entry = package->entries[index];
-  const uint8_t* stored = packageBytes + offset;
-  if (!(entry.flags & kEntryFlagCompressed)) {
+  reader->stored = packageBytes + offset;
+  reader->originalSize = entry.originalSize;
+  reader->compressed = (entry.flags & kEntryFlagCompressed) != 0;
+  if (!reader->compressed) {
     if (entry.storedSize != entry.originalSize) return EntryDataSizesDiffer;
-    data->bytes = stored;
     return EntryDataOk;
   }
-
-  auto* block = static_cast<uint8_t*>(allocate(entry.originalSize));
-  if (!block) return EntryDataNoMemory;
-  DecodeCounts counts{};
-  data->decode = DecompressStream(block, entry.originalSize, stored, entry.storedSize, &counts);
-  data->decodedBytes = counts.written;
-  EntryDataResult result = data->decode != DecodeOk                 ? EntryDataCorrupt
-                           : counts.written != entry.originalSize ? EntryDataWrongSize
-                                                                  : EntryDataOk;
-  if (result != EntryDataOk) {
-    FreeBlock(block);
-    return result;
-  }
-  data->bytes = block;
-  data->block = block;
+  // More than originalSize bytes is a failure of the decoder itself.
+  BeginChunkedDecode(&reader->decode, reader->stored, entry.storedSize, entry.originalSize);
   return EntryDataOk;
+}
+
+EntryDataResult ReadEntryPiece(EntryReader* reader, uint8_t* buffer, const uint8_t** piece,
+                               size_t* length) {
+  *piece = nullptr;
+  *length = 0;
+  if (reader->finished) return EntryDataOk;
+  if (!reader->compressed) {
+    uint32_t left = reader->originalSize - reader->delivered;
+    *piece = reader->stored + reader->delivered;
+    *length = left < kEntryPieceSize ? left : kEntryPieceSize;
+    reader->delivered += static_cast<uint32_t>(*length);
+    reader->finished = reader->delivered == reader->originalSize;
+    return EntryDataOk;
+  }
+  if (DecodeChunk(&reader->decode, buffer, kEntryPieceSize, piece, length) != DecodeOk)
+    return EntryDataCorrupt;
+  if (reader->decode.finished) {
+    if (reader->decode.written != reader->originalSize) return EntryDataWrongSize;
+    reader->finished = true;
+  }
+  return EntryDataOk;
+}
+
+EntryDataResult CheckEntryData(const UpdatePackage* package, uint32_t index,
+                               const uint8_t* packageBytes, uint32_t packageSize,
+                               uint8_t* buffer, EntryReader* reader) {
+  EntryDataResult result = OpenEntryData(package, index, packageBytes, packageSize, reader);
+  while (result == EntryDataOk && !reader->finished) {
+    const uint8_t* piece;
+    size_t length;
+    result = ReadEntryPiece(reader, buffer, &piece, &length);
+  }
+  return result;
 }

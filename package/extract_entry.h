@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "base/bounded_text.h"
+
 // A FILETIME as two 32-bit halves, low half first (the same layout).
 struct FileTime {
   uint32_t low;
@@ -14,8 +16,11 @@ struct FileTime {
 // directory order) of updaterState's package to destinationPath.
 // Returns 1 on success, 0 on failure. A missing entry, a lack of space,
 // corrupt entry data and a failed allocation are reported in a box; a folder
-// at the destination and a failed write are silent. On any failure an
-// existing destination file keeps its contents.
+// at the destination and a failed write are silent. The entry goes piece by
+// piece (a compressed one through one working buffer of fixed size) into a
+// temporary beside the destination, which replaces it only once the whole
+// entry has decoded to exactly its recorded size: on any failure an existing
+// destination file keeps its contents and attributes.
 int ExtractEntry(const char* name, const char* destinationPath);
 
 // Creates or replaces the file at path with length bytes from data, giving it
@@ -26,6 +31,22 @@ int ExtractEntry(const char* name, const char* destinationPath);
 // destination has been replaced the call has succeeded. Returns 1 or 0.
 int WriteFileWithTime(const char* path, const void* data, uint32_t length,
                       const FileTime* fileTime);
+
+// The same write in steps, for data that comes piece by piece: Begin creates
+// the temporary beside destination, Write appends to it, Finish gives it the
+// time, closes it and lets it replace the destination, and Abandon closes and
+// deletes it. Each returns 1 or 0; after Begin succeeded, exactly one of
+// Finish and Abandon must follow, and a Finish that fails has removed the
+// temporary itself.
+struct TemporaryFile {
+  void* handle;
+  char path[kPathCapacity];
+  char destination[kPathCapacity];
+};
+int BeginTemporaryFile(const char* destination, TemporaryFile* file);
+int WriteTemporaryFile(TemporaryFile* file, const void* data, uint32_t length);
+int FinishTemporaryFile(TemporaryFile* file, const FileTime* fileTime);
+void AbandonTemporaryFile(TemporaryFile* file);
 
 // Free-space figures of the drive named by root (for example "C:"): bytes
 // available to the caller, the drive's total size and, when free is given,
@@ -46,7 +67,8 @@ struct ExtractionCalls {
   // GetDiskFreeSpaceA.
   int (*diskFreeSpace)(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
                        uint32_t* freeClusters, uint32_t* totalClusters);
-  // Takes the block an entry is decoded into (AllocBlock); none on failure.
+  // Takes the working buffer a compressed entry is decoded through
+  // (AllocBlock); none on failure.
   void* (*allocate)(uint32_t size);
 };
 extern ExtractionCalls extractionCalls;

@@ -126,19 +126,35 @@ ExtractionCalls extractionCalls = kRealCalls;
 
 void ResetExtractionCalls() { extractionCalls = kRealCalls; }
 
-int WriteFileWithTime(const char* path, const void* data, uint32_t length,
-                      const FileTime* fileTime) {
-  if (!PathFits(path)) return 0;
-  char temp[kPathCapacity];
-  HANDLE file = CreateTemporaryBeside(path, temp);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+int BeginTemporaryFile(const char* destination, TemporaryFile* file) {
+  file->handle = INVALID_HANDLE_VALUE;
+  if (!PathFits(destination)) return 0;
+  CopyText(file->destination, destination);
+  HANDLE handle = CreateTemporaryBeside(destination, file->path);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  file->handle = handle;
+  return 1;
+}
+
+int WriteTemporaryFile(TemporaryFile* file, const void* data, uint32_t length) {
   DWORD written = 0;
-  bool ok = WriteFile(file, data, length, &written, nullptr) && written == length;
-  if (ok && fileTime) ok = SetTimes(file, fileTime);
-  if (!CloseHandle(file)) ok = false;
-  ok = ok && extractionCalls.replaceFile(temp, path);
+  return WriteFile(static_cast<HANDLE>(file->handle), data, length, &written, nullptr) &&
+         written == length;
+}
+
+void AbandonTemporaryFile(TemporaryFile* file) {
+  CloseHandle(static_cast<HANDLE>(file->handle));
+  file->handle = INVALID_HANDLE_VALUE;
+  SysDeleteFile(file->path);
+}
+
+int FinishTemporaryFile(TemporaryFile* file, const FileTime* fileTime) {
+  bool ok = !fileTime || SetTimes(static_cast<HANDLE>(file->handle), fileTime);
+  if (!CloseHandle(static_cast<HANDLE>(file->handle))) ok = false;
+  file->handle = INVALID_HANDLE_VALUE;
+  ok = ok && extractionCalls.replaceFile(file->path, file->destination);
   if (!ok) {
-    SysDeleteFile(temp);
+    SysDeleteFile(file->path);
     return 0;
   }
   // The file is in place with the times set on the temporary. Some file
@@ -147,7 +163,7 @@ int WriteFileWithTime(const char* path, const void* data, uint32_t length,
   // three the entry's own. Whether that works or not, the file was replaced:
   // the write has succeeded.
   if (fileTime) {
-    HANDLE final = SysCreateFile(path, FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING,
+    HANDLE final = SysCreateFile(file->destination, FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL);
     if (final != INVALID_HANDLE_VALUE) {
       SetTimes(final, fileTime);
@@ -156,6 +172,35 @@ int WriteFileWithTime(const char* path, const void* data, uint32_t length,
   }
   return 1;
 }
+
+int WriteFileWithTime(const char* path, const void* data, uint32_t length,
+                      const FileTime* fileTime) {
+  TemporaryFile file;
+  if (!BeginTemporaryFile(path, &file)) return 0;
+  if (!WriteTemporaryFile(&file, data, length)) {
+    AbandonTemporaryFile(&file);
+    return 0;
+  }
+  return FinishTemporaryFile(&file, fileTime);
+}
+
+namespace {
+
+enum StreamOutcome { StreamWritten, StreamCorrupt, StreamWriteFailed };
+
+// Reads the entry piece by piece into the temporary file.
+StreamOutcome StreamEntry(EntryReader* reader, uint8_t* buffer, TemporaryFile* file) {
+  while (!reader->finished) {
+    const uint8_t* piece;
+    size_t length;
+    if (ReadEntryPiece(reader, buffer, &piece, &length) != EntryDataOk) return StreamCorrupt;
+    if (length && !WriteTemporaryFile(file, piece, static_cast<uint32_t>(length)))
+      return StreamWriteFailed;
+  }
+  return StreamWritten;
+}
+
+}  // namespace
 
 int ExtractEntry(const char* name, const char* destinationPath) {
   if (!PathFits(destinationPath)) return 0;
@@ -181,33 +226,49 @@ int ExtractEntry(const char* name, const char* destinationPath) {
     return 0;
   }
 
-  EntryData data;
-  EntryDataResult taken =
+  EntryReader reader;
+  EntryDataResult opened =
       updaterState.packageBytes
-          ? DecodeEntryData(updaterState.package, index, updaterState.packageBytes,
-                            updaterState.packageSize, &data, extractionCalls.allocate)
+          ? OpenEntryData(updaterState.package, index, updaterState.packageBytes,
+                          updaterState.packageSize, &reader)
           : EntryDataOutside;
-  if (taken == EntryDataNoMemory) {
-    ShowUpdateError("Can't Allocate Memory !!");
-    return 0;
-  }
-  if (taken != EntryDataOk) {
+  if (opened != EntryDataOk) {
     ShowUpdateError("RESOURCE READ ERROR");
     return 0;
+  }
+  // A compressed entry is decoded through one working buffer of fixed size,
+  // whatever the entry's size; a stored one is written from the package.
+  uint8_t* buffer = nullptr;
+  if (reader.compressed) {
+    buffer = static_cast<uint8_t*>(extractionCalls.allocate(static_cast<uint32_t>(kEntryBufferSize)));
+    if (!buffer) {
+      ShowUpdateError("Can't Allocate Memory !!");
+      return 0;
+    }
   }
 
   int result = 0;
   DWORD attributes = SysGetFileAttributes(destinationPath);
   bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (!exists || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    // A read-only file could not be replaced.
-    bool cleared = exists && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (cleared) SysSetFileAttributes(destinationPath, FILE_ATTRIBUTE_NORMAL);
-    FileTime time{entry.fileTimeLow, entry.fileTimeHigh};
-    result = WriteFileWithTime(destinationPath, data.bytes, entry.originalSize, &time);
-    // The old file is still there after a failed write: give it back its attributes.
-    if (!result && cleared) SysSetFileAttributes(destinationPath, attributes);
+  TemporaryFile file;
+  if ((!exists || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) &&
+      BeginTemporaryFile(destinationPath, &file)) {
+    // The destination is touched only once the whole entry has been decoded
+    // to exactly its recorded size.
+    StreamOutcome outcome = StreamEntry(&reader, buffer, &file);
+    if (outcome != StreamWritten) {
+      AbandonTemporaryFile(&file);
+      if (outcome == StreamCorrupt) ShowUpdateError("RESOURCE READ ERROR");
+    } else {
+      // A read-only file could not be replaced.
+      bool cleared = exists && (attributes & FILE_ATTRIBUTE_READONLY);
+      if (cleared) SysSetFileAttributes(destinationPath, FILE_ATTRIBUTE_NORMAL);
+      FileTime time{entry.fileTimeLow, entry.fileTimeHigh};
+      result = FinishTemporaryFile(&file, &time);
+      // The old file is still there after a failed replace: give it back its attributes.
+      if (!result && cleared) SysSetFileAttributes(destinationPath, attributes);
+    }
   }
-  FreeBlock(data.block);
+  FreeBlock(buffer);
   return result;
 }

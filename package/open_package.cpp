@@ -43,11 +43,26 @@ OpenProblem CheckHeader(const PackageHeader& header, uint64_t packageSize,
   return OpenOk;
 }
 
+// The first entry whose data (its padded place after the entries before it,
+// then storedSize bytes) does not lie inside a package of packageSize bytes,
+// or entryCount when all do. One walk, the same rule as EntryDataInside for
+// every entry.
+uint32_t FirstEntryOutside(const UpdatePackage* package, uint64_t packageSize) {
+  uint64_t at = kHeaderSize;
+  for (uint32_t i = 0; i < package->header.entryCount; ++i) {
+    const uint32_t stored = package->entries[i].storedSize;
+    if (at > UINT32_MAX || at + stored > packageSize) return i;
+    at += PaddedSize64(stored);
+  }
+  return package->header.entryCount;
+}
+
 // The result block made from the directory's bytes: a copy of a plain
 // directory, or the compressed stream decoded, which must give exactly
-// directoryBytes.
+// directoryBytes, and whose every entry's data must lie inside the package.
 UpdatePackage* MakeBlock(const PackageHeader& header, uint32_t directoryBytes,
-                         const uint8_t* directory, uint32_t length, PackageProblem* problem) {
+                         const uint8_t* directory, uint32_t length, uint64_t packageSize,
+                         PackageProblem* problem) {
   auto* result = static_cast<UpdatePackage*>(AllocBlock(directoryBytes + kHeaderSize));
   if (!result) {
     problem->what = OpenNoMemory;
@@ -64,11 +79,17 @@ UpdatePackage* MakeBlock(const PackageHeader& header, uint32_t directoryBytes,
   } else {
     std::memcpy(entries, directory, directoryBytes);
   }
+  if (problem->what == OpenOk) {
+    std::memcpy(result, &header, kHeaderSize);
+    // Extraction reads entry data straight from the package, so a package
+    // that points outside itself is refused here, before anything is written.
+    problem->entry = FirstEntryOutside(result, packageSize);
+    if (problem->entry != header.entryCount) problem->what = OpenEntryOutside;
+  }
   if (problem->what != OpenOk) {
     FreeBlock(result);
     return nullptr;
   }
-  std::memcpy(result, &header, kHeaderSize);
   return result;
 }
 
@@ -92,7 +113,7 @@ UpdatePackage* OpenPackageBytes(const uint8_t* bytes, uint32_t size, PackageProb
   if (problem->what != OpenOk) return nullptr;
   // The directory is read in place: a compressed one runs to the package's end.
   return MakeBlock(header, directoryBytes, bytes + header.directoryOffset,
-                   size - header.directoryOffset, problem);
+                   size - header.directoryOffset, size, problem);
 }
 
 namespace {
@@ -120,7 +141,8 @@ UpdatePackage* OpenFile(const char* path) {
   if (SeekTo(file, header.directoryOffset, SEEK_SET) != 0) goto done;
   directory = static_cast<uint8_t*>(AllocBlock(length));
   if (!directory || std::fread(directory, 1, length, file) != length) goto done;
-  result = MakeBlock(header, directoryBytes, directory, length, &problem);
+  result = MakeBlock(header, directoryBytes, directory, length, static_cast<uint64_t>(fileSize),
+                     &problem);
 
 done:
   FreeBlock(directory);
@@ -146,6 +168,7 @@ const char* OpenProblemText(OpenProblem problem) {
     case OpenDirectoryTruncated: return "truncated: the directory does not fit in the rest of the package";
     case OpenDirectoryCorrupt: return "compressed directory is corrupt";
     case OpenDirectoryWrongSize: return "compressed directory does not decode to its entry count";
+    case OpenEntryOutside: return "an entry's data lies outside the package";
     case OpenNoMemory: return "out of memory";
   }
   return "cannot open package";

@@ -11,7 +11,8 @@
 // Returns one block (header copy, then the decoded directory) that the caller
 // frees with FreeBlock, or nullptr when the package cannot be opened or does
 // not hold together (wrong magic, directory outside the package, a compressed
-// directory that does not decode to exactly entryCount * 32 bytes). Both forms
+// directory that does not decode to exactly entryCount * 32 bytes, an entry
+// whose data does not lie inside the package). Both forms
 // check the header's figures against the package's size before they take a
 // block for the directory.
 UpdatePackage* OpenPackage(const void* source, uint32_t size);
@@ -27,12 +28,14 @@ enum OpenProblem {
                            // one passes the end, a compressed one cannot decode to it
   OpenDirectoryCorrupt,    // compressed directory does not decode (see decode)
   OpenDirectoryWrongSize,  // it decodes, to decodedBytes instead of entryCount * 32
+  OpenEntryOutside,        // the data of entry `entry` does not lie inside the package
   OpenNoMemory,
 };
 struct PackageProblem {
   OpenProblem what = OpenOk;
   DecodeResult decode = DecodeOk;
   size_t decodedBytes = 0;
+  uint32_t entry = 0;
 };
 const char* OpenProblemText(OpenProblem problem);
 

@@ -1,9 +1,11 @@
-// One entry's data out of a package: every way it can disagree with its
-// entry, and the decoded bytes when it agrees.
+// One entry's data out of a package, piece by piece: every way it can
+// disagree with its entry, entries of several pieces, and the package that
+// OpenPackage refuses because an entry's data lies outside it.
 #include "package/entry_data.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -22,10 +24,27 @@ Bytes Digits(size_t n) {
   return data;
 }
 
-// Entries "A" (5 bytes) and "B" (3000 bytes), with a plain directory that a
-// test may patch in place.
-Bytes Build(bool store) {
-  Bytes a = {'f', 'i', 'r', 's', 't'}, b = Digits(3000);
+// Short random runs and repeats from up to 8,000 bytes back: a stream with
+// matches of every kind that compresses to about half.
+Bytes Mixed(size_t n) {
+  Bytes data(n);
+  uint32_t s = 77;
+  auto next = [&] { return (s = s * 1664525u + 1013904223u) >> 8; };
+  for (size_t at = 0; at < n;) {
+    uint32_t r = next();
+    size_t run = std::min<size_t>(n - at, 1 + (r & 31));
+    size_t back = 1 + next() % 8000;
+    for (size_t i = 0; i < run; ++i)
+      data[at + i] = at < back || r % 3 == 0 ? static_cast<uint8_t>(next() % 50 + 'A')
+                                             : data[at + i - back];
+    at += run;
+  }
+  return data;
+}
+
+// Entries "A" (5 bytes) and "B", with a plain directory.
+Bytes Build(bool store, const Bytes& b = Digits(3000)) {
+  Bytes a = {'f', 'i', 'r', 's', 't'};
   PackageOptions options;
   options.store = store;
   options.level = 1;
@@ -45,77 +64,198 @@ PackageEntry* EntryIn(Bytes& bytes, uint32_t index) {
 }
 
 struct Taken {
-  EntryDataResult result;
-  EntryData data;
-  Bytes bytes;  // the entry's bytes on success
+  EntryDataResult result = EntryDataOk;
+  EntryReader reader;
+  Bytes bytes;            // what the pieces held, in order
+  size_t pieces = 0;
+  size_t largestPiece = 0;
+  bool inPackage = true;  // every piece pointed into the package bytes
 };
 
-Taken Take(const Bytes& package, uint32_t index) {
+// Opens the package, lets patch spoil the opened directory (as a damaged
+// block would be), and reads entry `index` piece by piece to its end or
+// first failure.
+Taken Take(const Bytes& package, uint32_t index,
+           const std::function<void(PackageEntry*)>& patch = nullptr) {
+  Taken t;
   UpdatePackage* opened = OpenPackage(package.data(), static_cast<uint32_t>(package.size()));
   EXPECT_NE(opened, nullptr);
-  Taken t{};
   if (!opened) return t;
-  t.result = DecodeEntryData(opened, index, package.data(), static_cast<uint32_t>(package.size()),
-                             &t.data);
-  if (t.result == EntryDataOk)
-    t.bytes.assign(t.data.bytes, t.data.bytes + opened->entries[index].originalSize);
-  FreeBlock(t.data.block);
+  if (patch) patch(opened->entries);
+  Bytes buffer(kEntryBufferSize);
+  t.result = OpenEntryData(opened, index, package.data(), static_cast<uint32_t>(package.size()),
+                           &t.reader);
+  while (t.result == EntryDataOk && !t.reader.finished) {
+    const uint8_t* piece;
+    size_t length;
+    t.result = ReadEntryPiece(&t.reader, buffer.data(), &piece, &length);
+    if (t.result != EntryDataOk) break;
+    ++t.pieces;
+    t.largestPiece = std::max(t.largestPiece, length);
+    t.inPackage = t.inPackage && piece >= package.data() && piece + length <= package.data() + package.size();
+    t.bytes.insert(t.bytes.end(), piece, piece + length);
+  }
   FreeBlock(opened);
   return t;
 }
 
 }  // namespace
 
-TEST(DecodeEntryData, StoredEntriesAreReadInPlaceAndCompressedOnesDecoded) {
-  Bytes stored = Build(true);
-  Taken t = Take(stored, 1);
+TEST(EntryData, StoredEntriesComeFromThePackageAndCompressedOnesAreDecoded) {
+  Taken t = Take(Build(true), 1);
   ASSERT_EQ(t.result, EntryDataOk);
   EXPECT_EQ(t.bytes, Digits(3000));
-  EXPECT_EQ(t.data.block, nullptr);
-  EXPECT_EQ(t.data.bytes, stored.data() + 32);  // after the 5 bytes of "A", padded
+  EXPECT_TRUE(t.inPackage);
 
   Bytes compressed = Build(false);
   ASSERT_TRUE(EntryIn(compressed, 1)->flags & kEntryFlagCompressed);
   t = Take(compressed, 1);
   ASSERT_EQ(t.result, EntryDataOk);
   EXPECT_EQ(t.bytes, Digits(3000));
-  EXPECT_NE(t.data.block, nullptr);
-  EXPECT_EQ(t.data.decodedBytes, 3000u);
+  EXPECT_FALSE(t.inPackage);
+  EXPECT_EQ(t.reader.decode.written, 3000u);
 }
 
-TEST(DecodeEntryData, EachDisagreementHasItsOwnResult) {
+TEST(EntryData, EntriesOfSeveralPiecesRoundTripExactlyThroughTheFixedBuffer) {
+  const Bytes data = Mixed(3 * kEntryPieceSize + 12345);
+  for (bool store : {false, true}) {
+    SCOPED_TRACE(store ? "stored" : "compressed");
+    Bytes package = Build(store, data);
+    ASSERT_EQ((EntryIn(package, 1)->flags & kEntryFlagCompressed) != 0, !store);
+    Taken t = Take(package, 1);
+    ASSERT_EQ(t.result, EntryDataOk);
+    EXPECT_TRUE(t.bytes == data);
+    EXPECT_GE(t.pieces, 4u);
+    EXPECT_LT(t.largestPiece, kEntryPieceSize + kDecodeChunkSlack);
+    EXPECT_EQ(t.inPackage, store);
+  }
+  // An empty entry ends at once, with nothing.
+  Bytes empty = Build(true, Bytes{});
+  Taken t = Take(empty, 1);
+  EXPECT_EQ(t.result, EntryDataOk);
+  EXPECT_TRUE(t.reader.finished);
+  EXPECT_TRUE(t.bytes.empty());
+}
+
+TEST(EntryData, EachDisagreementHasItsOwnResult) {
   struct Case {
     const char* what;
     bool store;
-    std::function<void(Bytes&)> patch;
+    std::function<void(PackageEntry*)> patch;
     EntryDataResult result;
     DecodeResult decode;
   } cases[] = {
       {"stored bytes run past the package", true,
-       [](Bytes& b) { EntryIn(b, 1)->storedSize = static_cast<uint32_t>(b.size()); },
-       EntryDataOutside, DecodeOk},
+       [](PackageEntry* e) { e[1].storedSize = 0x10000; }, EntryDataOutside, DecodeOk},
       {"data offset wraps past 32 bits", true,
-       [](Bytes& b) { EntryIn(b, 0)->storedSize = 0xFFFFFFF8u; }, EntryDataOutside, DecodeOk},
+       [](PackageEntry* e) { e[0].storedSize = 0xFFFFFFF8u; }, EntryDataOutside, DecodeOk},
       {"stored size differs from the original size", true,
-       [](Bytes& b) { EntryIn(b, 1)->originalSize -= 1; }, EntryDataSizesDiffer, DecodeOk},
+       [](PackageEntry* e) { e[1].originalSize -= 1; }, EntryDataSizesDiffer, DecodeOk},
       {"stream ends before its end code", false,
-       [](Bytes& b) { EntryIn(b, 1)->storedSize -= 1; }, EntryDataCorrupt, DecodeTruncated},
+       [](PackageEntry* e) { e[1].storedSize -= 1; }, EntryDataCorrupt, DecodeTruncated},
       {"stream decodes to more bytes", false,
-       [](Bytes& b) { EntryIn(b, 1)->originalSize -= 1; }, EntryDataCorrupt, DecodeOutputFull},
+       [](PackageEntry* e) { e[1].originalSize -= 1; }, EntryDataCorrupt, DecodeOutputFull},
       {"stream decodes to fewer bytes", false,
-       [](Bytes& b) { EntryIn(b, 1)->originalSize += 1; }, EntryDataWrongSize, DecodeOk},
+       [](PackageEntry* e) { e[1].originalSize += 1; }, EntryDataWrongSize, DecodeOk},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Bytes package = Build(c.store);
-    c.patch(package);
-    Taken t = Take(package, 1);
+    Taken t = Take(Build(c.store), 1, c.patch);
     EXPECT_EQ(t.result, c.result);
-    EXPECT_EQ(t.data.decode, c.decode);
-    EXPECT_EQ(t.data.bytes, nullptr);
-    EXPECT_EQ(t.data.block, nullptr);  // nothing left to free
+    EXPECT_FALSE(t.reader.finished);
+    EXPECT_EQ(t.reader.decode.result, c.decode);
   }
-  Bytes package = Build(false);
-  EntryIn(package, 1)->originalSize += 1;
-  EXPECT_EQ(Take(package, 1).data.decodedBytes, 3000u);
+  Taken t = Take(Build(false), 1, [](PackageEntry* e) { e[1].originalSize += 1; });
+  EXPECT_EQ(t.reader.decode.written, 3000u);
+}
+
+// A stream spoilt near its end is found out only after whole pieces were
+// handed out: the reader never says finished, so a writer keeps them away
+// from the destination.
+TEST(EntryData, CorruptionLateInALargeEntryFailsAfterEarlierPieces) {
+  Bytes package = Build(false, Mixed(3 * kEntryPieceSize));
+  uint32_t stored = EntryIn(package, 1)->storedSize;
+  Taken cut = Take(package, 1, [](PackageEntry* e) { e[1].storedSize -= 1; });
+  EXPECT_EQ(cut.result, EntryDataCorrupt);
+  EXPECT_EQ(cut.reader.decode.result, DecodeTruncated);
+  EXPECT_GE(cut.pieces, 2u);
+  EXPECT_FALSE(cut.reader.finished);
+
+  Taken longer = Take(package, 1, [](PackageEntry* e) { e[1].originalSize += 1000; });
+  EXPECT_EQ(longer.result, EntryDataWrongSize);
+  EXPECT_EQ(longer.reader.decode.written, 3 * kEntryPieceSize);
+  EXPECT_FALSE(longer.reader.finished);
+
+  // Bytes of the stream's last part overwritten: a far distance or a stream
+  // that runs on; either way it is refused.
+  uint32_t offset = 0;
+  UpdatePackage* opened = OpenPackage(package.data(), static_cast<uint32_t>(package.size()));
+  ASSERT_NE(opened, nullptr);
+  ASSERT_TRUE(EntryDataInside(opened, 1, static_cast<uint32_t>(package.size()), &offset));
+  FreeBlock(opened);
+  for (uint32_t i = stored - 64; i < stored; ++i) package[offset + i] = 0xFF;
+  Taken spoilt = Take(package, 1);
+  EXPECT_NE(spoilt.result, EntryDataOk);
+  EXPECT_FALSE(spoilt.reader.finished);
+}
+
+TEST(EntryData, CheckEntryDataReadsTheWholeEntry) {
+  Bytes package = Build(false, Mixed(kEntryPieceSize + 100));
+  UpdatePackage* opened = OpenPackage(package.data(), static_cast<uint32_t>(package.size()));
+  ASSERT_NE(opened, nullptr);
+  Bytes buffer(kEntryBufferSize);
+  EntryReader reader;
+  EXPECT_EQ(CheckEntryData(opened, 1, package.data(), static_cast<uint32_t>(package.size()),
+                           buffer.data(), &reader),
+            EntryDataOk);
+  EXPECT_TRUE(reader.finished);
+  EXPECT_EQ(reader.decode.written, kEntryPieceSize + 100);
+  opened->entries[1].originalSize -= 1;
+  EXPECT_EQ(CheckEntryData(opened, 1, package.data(), static_cast<uint32_t>(package.size()),
+                           buffer.data(), &reader),
+            EntryDataCorrupt);
+  FreeBlock(opened);
+}
+
+// Both forms of OpenPackage refuse a directory that puts an entry's data
+// past the package's end, and say which entry.
+TEST(OpenPackage, EntryWhoseDataLiesOutsideIsRefused) {
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> patch;
+    uint32_t entry;
+  } cases[] = {
+      {"last entry's bytes run past the end", [](Bytes& b) { EntryIn(b, 1)->storedSize = 0x10000; }, 1},
+      {"first entry's padded size pushes the second out",
+       [](Bytes& b) { EntryIn(b, 0)->storedSize = static_cast<uint32_t>(b.size()); }, 0},
+      {"offsets wrap past 32 bits", [](Bytes& b) { EntryIn(b, 0)->storedSize = 0xFFFFFFF8u; }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes package = Build(true);
+    c.patch(package);
+    PackageProblem problem;
+    UpdatePackage* opened =
+        OpenPackageBytes(package.data(), static_cast<uint32_t>(package.size()), &problem);
+    EXPECT_EQ(opened, nullptr);
+    EXPECT_EQ(problem.what, OpenEntryOutside);
+    EXPECT_EQ(problem.entry, c.entry);
+    FreeBlock(opened);
+    std::string path = MakeScratchFolder("outside") + "/OUT.FA2";
+    ASSERT_TRUE(WriteWholeFile(path, package));
+    UpdatePackage* file = OpenPackage(path.c_str(), 0);
+    EXPECT_EQ(file, nullptr);
+    FreeBlock(file);
+  }
+  EXPECT_STREQ(OpenProblemText(OpenEntryOutside), "an entry's data lies outside the package");
+
+  // Data that ends exactly at the package's end still opens: the directory
+  // is the last thing in it, so an entry may reach right up to it.
+  Bytes package = Build(true);
+  uint32_t directory;
+  std::memcpy(&directory, package.data() + 8, 4);
+  EntryIn(package, 1)->storedSize = directory + 2 * kEntrySize - 32;
+  UpdatePackage* opened = OpenPackage(package.data(), static_cast<uint32_t>(package.size()));
+  EXPECT_NE(opened, nullptr);
+  FreeBlock(opened);
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -333,11 +334,12 @@ TEST(WriteFileWithTime, AReplacedFileIsASuccessAndCarriesItsTime) {
 }
 
 // Each patch spoils one thing about the entry "B" (compressed, or stored when
-// `store`); extraction must refuse it and leave the destination as it was.
+// `store`) in the opened directory, as a damaged block would hold it;
+// extraction must refuse it and leave the destination as it was.
 struct Corruption {
   const char* what;
   bool store;
-  std::function<void(Bytes&)> patch;
+  std::function<void(PackageEntry*)> patch;
 };
 
 TEST(ExtractEntry, CorruptAndOutOfRangeEntriesAreRejected) {
@@ -345,19 +347,19 @@ TEST(ExtractEntry, CorruptAndOutOfRangeEntriesAreRejected) {
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>("0123456789"[i % 10]);
   std::vector<Corruption> cases = {
       {"stored bytes run past the package", true,
-       [](Bytes& b) { EntryIn(b, 1)->storedSize = static_cast<uint32_t>(b.size()); }},
+       [](PackageEntry* e) { e[1].storedSize = 0x100000; }},
       {"data offset wraps past 32 bits", true,
-       [](Bytes& b) { EntryIn(b, 0)->storedSize = 0xFFFFFFF8u; }},
+       [](PackageEntry* e) { e[0].storedSize = 0xFFFFFFF8u; }},
       {"stored size differs from the original size", true,
-       [](Bytes& b) { EntryIn(b, 1)->originalSize -= 1; }},
+       [](PackageEntry* e) { e[1].originalSize -= 1; }},
       {"stream decodes to fewer bytes", false,
-       [](Bytes& b) { EntryIn(b, 1)->originalSize += 1; }},
+       [](PackageEntry* e) { e[1].originalSize += 1; }},
       {"stream decodes to more bytes", false,
-       [](Bytes& b) { EntryIn(b, 1)->originalSize -= 1; }},
+       [](PackageEntry* e) { e[1].originalSize -= 1; }},
       {"stream ends before its end code", false,
-       [](Bytes& b) { EntryIn(b, 1)->storedSize -= 1; }},
+       [](PackageEntry* e) { e[1].storedSize -= 1; }},
       {"compressed flag on plain bytes", true,
-       [](Bytes& b) { EntryIn(b, 1)->flags |= kEntryFlagCompressed; }},
+       [](PackageEntry* e) { e[1].flags |= kEntryFlagCompressed; }},
   };
   std::string dir = MakeScratchFolder("corrupt");
   std::string path = dir + "\\B";
@@ -366,8 +368,8 @@ TEST(ExtractEntry, CorruptAndOutOfRangeEntriesAreRejected) {
     LoadedPackage p;
     p.bytes = Build({{"A", Text("first")}, {"B", data}}, c.store);
     ASSERT_EQ((EntryIn(p.bytes, 1)->flags & kEntryFlagCompressed) != 0, !c.store);
-    c.patch(p.bytes);
     Load(p);
+    c.patch(p.package->entries);
     ASSERT_TRUE(WriteWholeFile(path, Text("kept")));
     BoxWatcher watcher;
     EXPECT_EQ(ExtractEntry("B", path.c_str()), 0);
@@ -376,6 +378,77 @@ TEST(ExtractEntry, CorruptAndOutOfRangeEntriesAreRejected) {
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].text, "RESOURCE READ ERROR");
     EXPECT_EQ(watcher.boxes[0].caption, "UPDATE");
+  }
+}
+
+// Runs of random letters and repeats from up to 8,000 bytes back, several
+// of the extraction's 1 MiB pieces long.
+Bytes LargeEntry() {
+  Bytes data(3 * 1048576 + 777);
+  uint32_t s = 99;
+  auto next = [&] { return (s = s * 1664525u + 1013904223u) >> 8; };
+  for (size_t at = 0; at < data.size();) {
+    uint32_t r = next();
+    size_t run = std::min<size_t>(data.size() - at, 1 + (r & 31));
+    size_t back = 1 + next() % 8000;
+    for (size_t i = 0; i < run; ++i)
+      data[at + i] = at < back || r % 3 == 0 ? static_cast<uint8_t>(next() % 50 + 'A')
+                                             : data[at + i - back];
+    at += run;
+  }
+  return data;
+}
+
+TEST(ExtractEntry, EntryOfSeveralPiecesIsWrittenExactly) {
+  const Bytes data = LargeEntry();
+  for (bool store : {false, true}) {
+    SCOPED_TRACE(store ? "stored" : "compressed");
+    LoadedPackage p;
+    p.bytes = Build({{"A", Text("first")}, {"BIG.DAT", data}}, store);
+    Load(p);
+    std::string dir = MakeScratchFolder(store ? "large-stored" : "large");
+    std::string path = dir + "\\BIG.DAT";
+    ASSERT_TRUE(WriteWholeFile(path, Text("an older, shorter file")));
+    BoxWatcher watcher;
+    ASSERT_EQ(ExtractEntry("BIG.DAT", path.c_str()), 1);
+    EXPECT_TRUE(ReadWholeFile(path) == data);
+    EXPECT_EQ(FolderListing(dir), std::vector<std::string>{"BIG.DAT"});
+    EXPECT_TRUE(watcher.boxes.empty());
+  }
+}
+
+// The stream fails only in its last piece, after megabytes went to the
+// temporary: the destination keeps every byte and the temporary goes.
+TEST(ExtractEntry, CorruptionLateInALargeEntryLeavesTheOriginalIntact) {
+  const Bytes data = LargeEntry();
+  Bytes original(2 * 1048576 + 5);
+  for (size_t i = 0; i < original.size(); ++i) original[i] = static_cast<uint8_t>(i * 7 + i / 3000);
+  std::vector<Corruption> cases = {
+      {"stream ends before its end code", false,
+       [](PackageEntry* e) { e[1].storedSize -= 1; }},
+      {"stream decodes to fewer bytes", false,
+       [](PackageEntry* e) { e[1].originalSize += 1; }},
+      {"stream decodes to more bytes", false,
+       [](PackageEntry* e) { e[1].originalSize -= 1; }},
+  };
+  std::string dir = MakeScratchFolder("late");
+  std::string path = dir + "\\BIG.DAT";
+  for (const Corruption& c : cases) {
+    SCOPED_TRACE(c.what);
+    LoadedPackage p;
+    p.bytes = Build({{"A", Text("first")}, {"BIG.DAT", data}}, false);
+    Load(p);
+    c.patch(p.package->entries);
+    ASSERT_TRUE(WriteWholeFile(path, original));
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    BoxWatcher watcher;
+    EXPECT_EQ(ExtractEntry("BIG.DAT", path.c_str()), 0);
+    EXPECT_TRUE(ReadWholeFile(path) == original);
+    EXPECT_TRUE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY);  // never cleared
+    EXPECT_EQ(FolderListing(dir), std::vector<std::string>{"BIG.DAT"});
+    ASSERT_EQ(watcher.boxes.size(), 1u);
+    EXPECT_EQ(watcher.boxes[0].text, "RESOURCE READ ERROR");
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
 
@@ -407,9 +480,8 @@ TEST(ExtractEntry, FourGiBAvailableAlwaysPassesTheCheck) {
   Load(p);
   fakeAvailable = uint64_t{4} << 30;
   extractionCalls.diskFreeSpaceEx = FakeFreeSpaceEx;
-  // Past the space check comes the block for the largest entry there can be;
-  // that it cannot be had (as in a 32-bit process) is reported, and nothing
-  // is written.
+  // Past the space check comes the working buffer the entry is decoded
+  // through; that it cannot be had is reported, and nothing is written.
   extractionCalls.allocate = NoBlock;
   std::string dir = MakeScratchFolder("fourgib");
   BoxWatcher watcher;

@@ -88,6 +88,10 @@ Bytes ReadFileBytes(const std::string& path) {
   std::FILE* f = OpenHostFile(path, "rb");
   if (!f) Fail(path, std::string("cannot open: ") + std::strerror(errno));
   Bytes data;
+  // Room for the whole file at once: growing by doubling would briefly hold
+  // the old and the new copy, up to three times the file's size.
+  uintmax_t expected = fs::file_size(HostPath(path), ec);
+  if (!ec && expected <= UINT32_MAX) data.reserve(static_cast<size_t>(expected));
   uint8_t buffer[1 << 16];
   size_t n;
   bool tooLarge = false;
@@ -165,34 +169,63 @@ std::string IsoTime(uint64_t fileTime) {
 
 // ---- output files ----
 
-// Writes data to a temporary beside path, gives it fileTime when asked, and
-// renames it over path. On any failure the temporary is removed and path is
-// left as it was. A time the file system cannot hold is replaced by the
-// nearest it can, with a warning.
-void WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size,
-                         const uint64_t* fileTime) {
-  static unsigned counter = 0;
-  std::string temp = path + ".fa2tmp" + std::to_string(++counter);
-  std::FILE* f = OpenHostFile(temp, "wb");
-  if (!f) Fail(path, std::string("cannot create: ") + std::strerror(errno));
-  bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-  ok = (std::fclose(f) == 0) && ok;
-  std::error_code ec;
-  if (!ok) {
+// An output file on its way: bytes go to a temporary beside path, which is
+// renamed over path once whole. On any failure the temporary is removed and
+// path is left as it was.
+struct OutputFile {
+  std::string path, temp;
+  std::FILE* file = nullptr;
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { Abandon(); }
+  void Abandon() {
+    if (!file) return;
+    std::fclose(file);
+    file = nullptr;
+    std::error_code ec;
     fs::remove(HostPath(temp), ec);
+  }
+};
+
+void BeginOutput(const std::string& path, OutputFile* out) {
+  static unsigned counter = 0;
+  out->path = path;
+  out->temp = path + ".fa2tmp" + std::to_string(++counter);
+  out->file = OpenHostFile(out->temp, "wb");
+  if (!out->file) Fail(path, std::string("cannot create: ") + std::strerror(errno));
+}
+
+void WriteOutput(OutputFile* out, const uint8_t* data, size_t size) {
+  if (size && std::fwrite(data, 1, size, out->file) != size) {
+    out->Abandon();
+    Fail(out->path, "write failed (disk full?)");
+  }
+}
+
+// Closes the temporary, gives it fileTime when asked, and renames it over
+// path. A time the file system cannot hold is replaced by the nearest it
+// can, with a warning.
+void FinishOutput(OutputFile* out, const uint64_t* fileTime) {
+  const std::string& path = out->path;
+  bool closed = std::fclose(out->file) == 0;
+  out->file = nullptr;
+  std::error_code ec;
+  if (!closed) {
+    fs::remove(HostPath(out->temp), ec);
     Fail(path, "write failed (disk full?)");
   }
   uint64_t kept = 0;
   if (fileTime) {
-    std::string why = WriteFileTime(temp, *fileTime, &kept);
+    std::string why = WriteFileTime(out->temp, *fileTime, &kept);
     if (!why.empty()) {
-      fs::remove(HostPath(temp), ec);
+      fs::remove(HostPath(out->temp), ec);
       Fail(path, "cannot set modification time: " + why);
     }
   }
-  std::string why = ReplaceHostFile(temp, path);
+  std::string why = ReplaceHostFile(out->temp, path);
   if (!why.empty()) {
-    fs::remove(HostPath(temp), ec);
+    fs::remove(HostPath(out->temp), ec);
     Fail(path, "cannot rename into place: " + why);
   }
   if (fileTime && kept != *fileTime)
@@ -243,6 +276,8 @@ void LoadPackage(const std::string& path, LoadedPackage* pkg) {
                      " bytes from its offset to the end of the file");
     case OpenDirectoryCorrupt:
       Fail(path, std::string("directory: ") + DecodeResultText(problem.decode));
+    case OpenEntryOutside:
+      Fail(path, "entry " + std::to_string(problem.entry) + ": data lies outside the file");
     case OpenDirectoryWrongSize:
       Fail(path, "directory decodes to " + std::to_string(problem.decodedBytes) + " bytes, not " +
                      std::to_string(dirBytes) + " for " + std::to_string(count) + " entries");
@@ -251,23 +286,17 @@ void LoadPackage(const std::string& path, LoadedPackage* pkg) {
   }
 }
 
-// The data of one entry, checked and (when compressed) decoded.
-struct TakenEntry {
-  EntryData data;
-  TakenEntry() = default;
-  TakenEntry(const TakenEntry&) = delete;
-  TakenEntry& operator=(const TakenEntry&) = delete;
-  ~TakenEntry() { FreeBlock(data.block); }
-};
+// The one working buffer through which every compressed entry is decoded:
+// memory stays the same whatever the entries' sizes.
+using EntryBuffer = std::vector<uint8_t>;
 
-void TakeEntry(const LoadedPackage& pkg, uint32_t index, TakenEntry* taken) {
+// Fails with the reason when reading entry `index` ended in `result`.
+void CheckEntryResult(const LoadedPackage& pkg, uint32_t index, EntryDataResult result,
+                      const EntryReader& reader) {
+  if (result == EntryDataOk) return;
   const PackageEntry& e = pkg.directory->entries[index];
-  std::string name = EntryName(e);
-  if (name.size() == kEntryNameField)
-    Fail(pkg.path, "entry " + std::to_string(index) + ": name not terminated");
-  std::string shown = ShownName(name);
-  switch (DecodeEntryData(pkg.directory, index, pkg.bytes.data(),
-                          static_cast<uint32_t>(pkg.bytes.size()), &taken->data)) {
+  std::string shown = ShownName(EntryName(e));
+  switch (result) {
     case EntryDataOk:
       return;
     case EntryDataOutside:
@@ -276,15 +305,47 @@ void TakeEntry(const LoadedPackage& pkg, uint32_t index, TakenEntry* taken) {
       Fail(pkg.path, shown + ": stored size " + std::to_string(e.storedSize) +
                          " differs from original size " + std::to_string(e.originalSize));
     case EntryDataCorrupt:
-      Fail(pkg.path, shown + ": " + DecodeResultText(taken->data.decode));
+      Fail(pkg.path, shown + ": " + DecodeResultText(reader.decode.result));
     case EntryDataWrongSize:
-      Fail(pkg.path, shown + ": decodes to " + std::to_string(taken->data.decodedBytes) +
+      Fail(pkg.path, shown + ": decodes to " + std::to_string(reader.decode.written) +
                          " bytes, not " + std::to_string(e.originalSize));
-    case EntryDataNoMemory:
-      Fail(pkg.path, shown + ": out of memory for its " + std::to_string(e.originalSize) +
-                         " bytes");
   }
   Fail(pkg.path, shown + ": cannot be read");
+}
+
+// Reads entry `index` whole through buffer and fails unless it is sound.
+void CheckEntry(const LoadedPackage& pkg, uint32_t index, EntryBuffer& buffer) {
+  if (EntryName(pkg.directory->entries[index]).size() == kEntryNameField)
+    Fail(pkg.path, "entry " + std::to_string(index) + ": name not terminated");
+  EntryReader reader;
+  EntryDataResult result =
+      CheckEntryData(pkg.directory, index, pkg.bytes.data(),
+                     static_cast<uint32_t>(pkg.bytes.size()), buffer.data(), &reader);
+  CheckEntryResult(pkg, index, result, reader);
+}
+
+// Writes entry `index` to path piece by piece through its temporary.
+void WriteEntry(const LoadedPackage& pkg, uint32_t index, EntryBuffer& buffer,
+                const std::string& path) {
+  EntryReader reader;
+  EntryDataResult result = OpenEntryData(pkg.directory, index, pkg.bytes.data(),
+                                         static_cast<uint32_t>(pkg.bytes.size()), &reader);
+  CheckEntryResult(pkg, index, result, reader);
+  OutputFile out;
+  BeginOutput(path, &out);
+  while (!reader.finished) {
+    const uint8_t* piece;
+    size_t length;
+    result = ReadEntryPiece(&reader, buffer.data(), &piece, &length);
+    if (result != EntryDataOk) {
+      out.Abandon();
+      CheckEntryResult(pkg, index, result, reader);
+    }
+    WriteOutput(&out, piece, length);
+  }
+  const PackageEntry& e = pkg.directory->entries[index];
+  uint64_t fileTime = uint64_t{e.fileTimeHigh} << 32 | e.fileTimeLow;
+  FinishOutput(&out, &fileTime);
 }
 
 // ---- commands ----
@@ -341,7 +402,10 @@ int Create(const std::vector<std::string>& args) {
   Bytes package;
   std::string error;
   if (!BuildPackage(inputs, options, &package, &error)) Fail(outPath, error);
-  WriteFileAtomically(outPath, package.data(), package.size(), nullptr);
+  OutputFile out;
+  BeginOutput(outPath, &out);
+  WriteOutput(&out, package.data(), package.size());
+  FinishOutput(&out, nullptr);
   return 0;
 }
 
@@ -383,6 +447,7 @@ int Extract(const std::vector<std::string>& args) {
   auto nameOf = [&pkg](uint32_t i) { return EntryName(pkg.directory->entries[i]); };
 
   // Choose and check every entry before anything is written.
+  EntryBuffer buffer(kEntryBufferSize);
   std::vector<uint32_t> chosen;
   if (positional.size() == 1) {
     // A later entry whose name differs from an earlier one only in case is
@@ -415,20 +480,13 @@ int Extract(const std::vector<std::string>& args) {
     if (!HostFromEntryName(name, &fileName))
       Fail(pkg.path, ShownName(name) + ": entry name is not code page 932 text");
     outPaths.push_back(HostText(HostPath(dir) / HostPath(fileName)));
-    TakenEntry taken;
-    TakeEntry(pkg, i, &taken);  // decodes once to check; written below
+    CheckEntry(pkg, i, buffer);  // decodes once to check; written below
   }
   std::error_code ec;
   fs::create_directories(HostPath(dir), ec);
   if (!fs::is_directory(HostPath(dir), ec)) Fail(dir, "not a folder");
 
-  for (size_t k = 0; k < chosen.size(); ++k) {
-    const PackageEntry& e = pkg.directory->entries[chosen[k]];
-    TakenEntry taken;
-    TakeEntry(pkg, chosen[k], &taken);
-    uint64_t fileTime = uint64_t{e.fileTimeHigh} << 32 | e.fileTimeLow;
-    WriteFileAtomically(outPaths[k], taken.data.bytes, e.originalSize, &fileTime);
-  }
+  for (size_t k = 0; k < chosen.size(); ++k) WriteEntry(pkg, chosen[k], buffer, outPaths[k]);
   return 0;
 }
 
@@ -437,9 +495,9 @@ int Test(const std::vector<std::string>& args) {
   LoadedPackage pkg;
   LoadPackage(args[0], &pkg);
   uint32_t count = pkg.directory->header.entryCount;
+  EntryBuffer buffer(kEntryBufferSize);
   for (uint32_t i = 0; i < count; ++i) {
-    TakenEntry taken;
-    TakeEntry(pkg, i, &taken);
+    CheckEntry(pkg, i, buffer);
     const PackageEntry& e = pkg.directory->entries[i];
     char size[32];
     std::snprintf(size, sizeof size, " %12u bytes\n", e.originalSize);
