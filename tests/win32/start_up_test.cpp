@@ -105,11 +105,11 @@ TEST(StartUp, CleanUpFreesThePackageAndDeletesTheScript) {
 
 namespace {
 
+// The folder of this test executable, as the updater finds its own.
 std::string ModuleFolder() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path, n);
-  return s.substr(0, s.find_last_of('\\'));
+  char folder[MAX_PATH] = {};
+  SysGetModuleFolder(folder, sizeof folder);
+  return folder;
 }
 
 // An updater for a game of this test process: its package holds the given

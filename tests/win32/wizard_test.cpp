@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/updater_state.h"
+#include "base/system.h"
 #include "config/install_description.h"
 #include "package/block.h"
 #include "package/extract_entry.h"
@@ -25,11 +26,11 @@
 
 namespace {
 
+// The folder of this test executable, as the updater finds its own.
 std::string ModuleFolder() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path, n);
-  return s.substr(0, s.find_last_of('\\'));
+  char folder[MAX_PATH] = {};
+  SysGetModuleFolder(folder, sizeof folder);
+  return folder;
 }
 
 // The stub lies in the build folder, one above the test executables.
