@@ -32,6 +32,7 @@
 #include "bench/synthetic_entry.h"
 #include "package/compress.h"
 #include "package/decompress.h"
+#include "tests/support/sample_bytes.h"
 
 namespace {
 
@@ -243,51 +244,6 @@ double Median(std::vector<double> v) {
 
 // ---- the unit tests' inputs (for --test-inputs) ----
 
-uint32_t NextRandom(uint32_t& state) {
-  state = state * 1664525u + 1013904223u;
-  return state >> 8;
-}
-
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(NextRandom(seed));
-  return b;
-}
-
-Bytes Text(size_t n) {
-  static const char* words[] = {"update ", "file ",         "install ",     "disc ",
-                                "folder ", "setup ",        "\r\n",         "game ",
-                                "=",       "UpdateFile01", "\xE3\x80\x81", "\xE3\x80\x82"};
-  Bytes b;
-  uint32_t seed = 7;
-  while (b.size() < n) {
-    const char* w = words[NextRandom(seed) % 12];
-    b.insert(b.end(), w, w + std::strlen(w));
-  }
-  b.resize(n);
-  return b;
-}
-
-Bytes Runs(size_t n) {
-  Bytes b;
-  uint32_t seed = 99;
-  while (b.size() < n)
-    b.insert(b.end(), 1 + NextRandom(seed) % 700, static_cast<uint8_t>(NextRandom(seed)));
-  b.resize(n);
-  return b;
-}
-
-Bytes FarRepeats() {
-  Bytes b = RandomBytes(9000, 3);
-  for (size_t gap : {8190u, 8191u, 8192u, 8193u, 8194u, 2303u, 2304u, 256u, 257u}) {
-    size_t from = b.size() - gap;
-    for (size_t i = 0; i < 300; ++i) b.push_back(b[from + i]);
-    Bytes noise = RandomBytes(gap % 97 + 5, static_cast<uint32_t>(gap));
-    b.insert(b.end(), noise.begin(), noise.end());
-  }
-  return b;
-}
-
 // A 64-byte directory of two entries, as the updater's own package has.
 Bytes Directory() {
   Bytes b(64, 0);
@@ -305,9 +261,12 @@ std::vector<DataSet> TestInputSets() {
     Bytes data;
   };
   std::vector<Input> inputs = {
-      {"directory", Directory()},   {"random-20000", RandomBytes(20000, 1)},
-      {"text-60000", Text(60000)},  {"runs-50000", Runs(50000)},
-      {"far-repeats", FarRepeats()}, {"text-3MiB", Text(3 << 20)}};
+      {"directory", Directory()},
+      {"random-20000", sample::RandomBytes(20000, 1)},
+      {"text-60000", sample::Text(60000)},
+      {"runs-50000", sample::Runs(50000)},
+      {"far-repeats", sample::FarRepeats()},
+      {"text-3MiB", sample::Text(3 << 20)}};
   std::vector<DataSet> sets;
   for (const Input& input : inputs) {
     for (int level : {1, 2, kCompressDefaultLevel, 9}) {

@@ -10,9 +10,16 @@
 
 #include "package/compress.h"
 #include "package/decompress.h"
+#include "tests/support/sample_bytes.h"
 #include "tests/support/stream_builder.h"
 
 namespace {
+
+using sample::FarRepeats;
+using sample::NextRandom;
+using sample::RandomBytes;
+using sample::Runs;
+using sample::Text;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -36,11 +43,6 @@ void ExpectDecodesTo(const Bytes& stream, const Bytes& expected) {
   ASSERT_EQ(d.result, DecodeOk) << DecodeResultText(d.result);
   EXPECT_EQ(d.counts.consumed, stream.size());
   EXPECT_EQ(d.data, expected);
-}
-
-uint32_t NextRandom(uint32_t& state) {
-  state = state * 1664525u + 1013904223u;
-  return state >> 8;
 }
 
 // Literals giving a history of n varied bytes, in both the builder and the
@@ -238,45 +240,6 @@ TEST(StreamErrors, OutputFullWritesNothingPastTheDestination) {
 }
 
 // ---- compressor round trips ----
-
-Bytes RandomBytes(size_t n, uint32_t seed) {
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(NextRandom(seed));
-  return b;
-}
-
-Bytes Text(size_t n) {
-  static const char* words[] = {"update ", "file ", "install ", "disc ", "folder ", "setup ",
-                                "\r\n", "game ", "=", "UpdateFile01", "、", "。"};
-  Bytes b;
-  uint32_t seed = 7;
-  while (b.size() < n) {
-    const char* w = words[NextRandom(seed) % 12];
-    b.insert(b.end(), w, w + std::strlen(w));
-  }
-  b.resize(n);
-  return b;
-}
-
-Bytes Runs(size_t n) {
-  Bytes b;
-  uint32_t seed = 99;
-  while (b.size() < n) b.insert(b.end(), 1 + NextRandom(seed) % 700, static_cast<uint8_t>(NextRandom(seed)));
-  b.resize(n);
-  return b;
-}
-
-// Random blocks repeated at distances around the window's edge.
-Bytes FarRepeats() {
-  Bytes b = RandomBytes(9000, 3);
-  for (size_t gap : {8190u, 8191u, 8192u, 8193u, 8194u, 2303u, 2304u, 256u, 257u}) {
-    size_t from = b.size() - gap;
-    for (size_t i = 0; i < 300; ++i) b.push_back(b[from + i]);
-    Bytes noise = RandomBytes(gap % 97 + 5, static_cast<uint32_t>(gap));
-    b.insert(b.end(), noise.begin(), noise.end());
-  }
-  return b;
-}
 
 void ExpectRoundTrip(const Bytes& data, int level) {
   Bytes stream = CompressStream(data.data(), data.size(), level);

@@ -14,6 +14,7 @@
 #include "package/block.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
+#include "tests/support/sample_bytes.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -24,23 +25,7 @@ Bytes Digits(size_t n) {
   return data;
 }
 
-// Short random runs and repeats from up to 8,000 bytes back: a stream with
-// matches of every kind that compresses to about half.
-Bytes Mixed(size_t n) {
-  Bytes data(n);
-  uint32_t s = 77;
-  auto next = [&] { return (s = s * 1664525u + 1013904223u) >> 8; };
-  for (size_t at = 0; at < n;) {
-    uint32_t r = next();
-    size_t run = std::min<size_t>(n - at, 1 + (r & 31));
-    size_t back = 1 + next() % 8000;
-    for (size_t i = 0; i < run; ++i)
-      data[at + i] = at < back || r % 3 == 0 ? static_cast<uint8_t>(next() % 50 + 'A')
-                                             : data[at + i - back];
-    at += run;
-  }
-  return data;
-}
+Bytes Mixed(size_t n) { return sample::MatchRich(n, 77); }
 
 // Entries "A" (5 bytes) and "B", with a plain directory.
 Bytes Build(bool store, const Bytes& b = Digits(3000)) {

@@ -19,6 +19,7 @@
 #include "package/open_package.h"
 #include "package/package_writer.h"
 #include "tests/support/message_boxes_win32.h"
+#include "tests/support/sample_bytes.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -383,21 +384,7 @@ TEST(ExtractEntry, CorruptAndOutOfRangeEntriesAreRejected) {
 
 // Runs of random letters and repeats from up to 8,000 bytes back, several
 // of the extraction's 1 MiB pieces long.
-Bytes LargeEntry() {
-  Bytes data(3 * 1048576 + 777);
-  uint32_t s = 99;
-  auto next = [&] { return (s = s * 1664525u + 1013904223u) >> 8; };
-  for (size_t at = 0; at < data.size();) {
-    uint32_t r = next();
-    size_t run = std::min<size_t>(data.size() - at, 1 + (r & 31));
-    size_t back = 1 + next() % 8000;
-    for (size_t i = 0; i < run; ++i)
-      data[at + i] = at < back || r % 3 == 0 ? static_cast<uint8_t>(next() % 50 + 'A')
-                                             : data[at + i - back];
-    at += run;
-  }
-  return data;
-}
+Bytes LargeEntry() { return sample::MatchRich(3 * 1048576 + 777, 99); }
 
 TEST(ExtractEntry, EntryOfSeveralPiecesIsWrittenExactly) {
   const Bytes data = LargeEntry();
