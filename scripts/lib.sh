@@ -1,5 +1,6 @@
-# Shared by the scripts: the Windows targets, their Wine loaders and
-# prefixes, and an X display.
+# Shared by the scripts: the Windows targets, their build folders, Wine
+# loaders and prefixes, an X display, package installation and the texts'
+# conversion to code page 932.
 #
 # Two prefixes live in the build folder: build/wineprefix, a WoW64 prefix for
 # 32-bit programs (made with the 32-bit loader, so it runs 64-bit ones too),
@@ -39,6 +40,15 @@ loader_for() {
   case "$1" in
     i686) echo /usr/lib/wine/wine ;;
     x86_64) echo /usr/lib/wine/wine64 ;;
+    *) echo "unknown Windows target '$1'" >&2; return 1 ;;
+  esac
+}
+
+# The Windows build folder of a target, as the CMake presets name it.
+build_dir_for() {
+  case "$1" in
+    i686) echo "$root/build/windows" ;;
+    x86_64) echo "$root/build/windows-x86_64" ;;
     *) echo "unknown Windows target '$1'" >&2; return 1 ;;
   esac
 }
@@ -140,4 +150,57 @@ stop_wine() {
   [ -n "${1:-}" ] && prefix=$(prefix_for "$1")
   [ -n "$prefix" ] || return 0
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+}
+
+# to_cp932: UTF-8 text on standard input to code page 932 with CRLF line ends
+# on standard output, the form in which the updater reads its texts on a
+# Japanese Windows. Fails on a character that code page 932 lacks.
+to_cp932() {
+  iconv -f UTF-8 -t CP932 | sed 's/\r*$/\r/'
+}
+
+# missing_packages PACKAGE...: prints those of the Debian packages that are
+# not installed, one a line. Asks dpkg, never the PATH: a program of the
+# expected name may belong to another package.
+missing_packages() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+# install_packages PACKAGE...: installs those of the packages that are
+# missing (adding the i386 architecture first when one of them is :i386).
+# A package mirror caught in the middle of a sync fails one index now and
+# then: the index update is retried, and what it still cannot fetch is left
+# to the install to judge. An install that cannot be resolved because the
+# two architectures' indexes disagree ("held broken packages") is retried
+# preferring the release's own versions. apt's output goes to a temporary
+# file of this call, removed on success and named on failure.
+install_packages() {
+  local missing=() sudo="" attempt log who=${0##*/}
+  mapfile -t missing < <(missing_packages "$@")
+  [ ${#missing[@]} -gt 0 ] || return 0
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "$who: installing ${missing[*]}"
+  if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  for attempt in 1 2 3; do
+    if $sudo apt-get update -qq; then break; fi
+    echo "$who: apt-get update failed (attempt $attempt of 3)"
+    if [ "$attempt" -lt 3 ]; then sleep $((attempt * 5)); fi
+  done
+  log=$(mktemp "${TMPDIR:-/tmp}/fa2-apt.XXXXXX")
+  if ! $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+         "${missing[@]}" >"$log" 2>&1; then
+    echo "$who: the install could not be resolved; retrying with the release's own versions (-t bookworm)"
+    if ! $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+           -t bookworm "${missing[@]}" >>"$log" 2>&1; then
+      tail -n 20 "$log" >&2
+      echo "$who: installing ${missing[*]} failed (apt's output: $log)" >&2
+      return 1
+    fi
+  fi
+  rm -f "$log"
 }
