@@ -2,6 +2,9 @@
 
 #include <charconv>
 
+#include "base/separators.h"
+#include "config/tokenizer.h"
+
 bool TakeModePrefix(const char*& value, uint32_t installMode) {
   if (value[0] == '\0' || value[1] != ',') return true;
   uint32_t mode = static_cast<uint32_t>(static_cast<unsigned char>(value[0]) - '0');
@@ -10,23 +13,20 @@ bool TakeModePrefix(const char*& value, uint32_t installMode) {
 }
 
 int32_t TakeDiscPrefix(const char*& value) {
-  if (value[0] == '\0' || value[1] != ':') return 0;
-  int32_t disc = static_cast<unsigned char>(value[0]) - '0';
+  int32_t disc = 0;
+  if (value[0] == '\0' ||
+      !DiscPrefix(static_cast<unsigned char>(value[0]), static_cast<unsigned char>(value[1]), disc))
+    return 0;
   value += 2;
   return disc;
 }
 
 size_t NameOffset(const char* path) {
-  size_t offset = 0;
-  for (size_t i = 0; path[i] != '\0'; ++i) {
-    if (IsCp932LeadByte(static_cast<unsigned char>(path[i]))) {
-      if (path[i + 1] == '\0') break;
-      ++i;
-    } else if (path[i] == '\\') {
-      offset = i + 1;
-    }
-  }
-  return offset;
+  // The script separates folders with backslashes only: a slash stays part of
+  // the entry name, which no entry can have, so such an item fails to write
+  // instead of writing some other entry.
+  size_t last = LastSeparator(path, TextLength(path), kBackslash);
+  return last == kNoSeparator ? 0 : last + 1;
 }
 
 bool ParseUpdateValue(const char* value, uint32_t installMode, UpdateItem& item) {

@@ -31,9 +31,10 @@ struct CopyItem {
 // belongs to every mode.
 bool TakeModePrefix(const char*& value, uint32_t installMode);
 
-// Takes an optional disc prefix ("2:") off value and returns the disc number:
-// the prefix's byte minus '0', so a non-digit gives a number outside 0 to 9,
-// which the run refuses. 0 without a prefix.
+// Takes an optional disc prefix ("2:", DiscPrefix's rule) off value and
+// returns the disc number, 0 without a prefix. A non-digit before the colon
+// gives kNotADiscNumber: the run refuses such an item (a copy failure)
+// rather than copy it from somewhere the script did not name.
 int32_t TakeDiscPrefix(const char*& value);
 
 // Where the base name of path begins: behind its last backslash, or 0. The

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "config/tokenizer.h"
 #include "config/update_items.h"
 
 TEST(UpdateValues, ModePrefixAndEntryName) {
@@ -60,11 +61,11 @@ TEST(CopyValues, ModeThenDiscPrefix) {
       {"MOVIE", 0, true, 0, "MOVIE"},
       {"0:MOVIE", 0, true, 0, "MOVIE"},  // a written-out disc 0 is no disc, but is taken off
       {"9:X", 0, true, 9, "X"},
-      // A non-digit before the colon gives a number outside 0 to 9, which the
-      // run refuses rather than looking up a disc check file with it.
-      {"A:MOVIE", 0, true, 17, "MOVIE"},
-      {"/:MOVIE", 0, true, -1, "MOVIE"},
-      {"\x82:X", 0, true, 0x82 - '0', "X"},
+      // A non-digit before the colon is no disc number, which the run
+      // refuses rather than looking up a disc check file with it.
+      {"A:MOVIE", 0, true, kNotADiscNumber, "MOVIE"},
+      {"/:MOVIE", 0, true, kNotADiscNumber, "MOVIE"},
+      {"\x82:X", 0, true, kNotADiscNumber, "X"},
       {"12:X", 0, true, 0, "12:X"},  // only a single byte is a disc
       {"2,:X", 2, true, 0, ":X"},
   };

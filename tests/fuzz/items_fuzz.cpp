@@ -69,7 +69,7 @@ const char* WithoutPrefixes(const char* value, uint32_t mode, bool copy, bool& b
     value += 2;
   }
   if (copy && value[0] && value[1] == ':') {
-    disc = static_cast<unsigned char>(value[0]) - '0';
+    disc = value[0] >= '0' && value[0] <= '9' ? value[0] - '0' : kNotADiscNumber;
     value += 2;
   }
   return value;
