@@ -167,16 +167,12 @@ UpdateOutcome RunWith(Run& run) {
   if (CheckDiskSpace(ReadUpdateInt(run, "RequiredDiskSpace"), updaterState.installPath,
                      run.value)) {
     SetStatusText(dialog, "%s", run.value);
-    EnableButton(dialog, IDC_BACK, true);
-    EnableButton(dialog, IDC_NEXT, false);
-    EnableButton(dialog, IDC_CANCEL, true);
+    SetButtons(dialog, true, false, true);
     return UpdateOutcome::Shortage;
   }
 
   SetStatusText(dialog, "アップデートを実行しています");
-  EnableButton(dialog, IDC_BACK, false);
-  EnableButton(dialog, IDC_NEXT, false);
-  EnableButton(dialog, IDC_CANCEL, false);
+  SetButtons(dialog, false, false, false);
   SetCursor(LoadCursorA(nullptr, IDC_WAIT));
 
   run.overwriteOnly = ReadUpdateInt(run, "OverwriteOnly") != 0;
