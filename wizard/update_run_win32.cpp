@@ -82,19 +82,18 @@ UpdateOutcome Completion(Run& run) {
 bool WriteUpdateItem(Run& run, const UpdateItem& item) {
   char* destination = run.value;
   // ExtractEntry takes at most kPathCapacity - 1 bytes; a longer destination
-  // is a write that cannot be done.
-  if (!CopyText(destination, kTextCapacity, updaterState.installPath) ||
-      !JoinPath(destination, kTextCapacity, item.path) ||
-      TextLength(destination) >= kPathCapacity) {
-    ShowUpdateError("ファイルの書き込みに失敗しました");
-    return false;
-  }
+  // is a write that cannot be done, and no file that exists: with
+  // OverwriteOnly it is skipped like any missing destination.
+  const bool fits = CopyText(destination, kTextCapacity, updaterState.installPath) &&
+                    JoinPath(destination, kTextCapacity, item.path) &&
+                    TextLength(destination) < kPathCapacity;
   if (run.overwriteOnly) {
+    if (!fits) return true;
     DWORD attributes = SysGetFileAttributes(destination);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
       return true;
   }
-  if (!ExtractEntry(item.path + item.nameOffset, destination)) {
+  if (!fits || !ExtractEntry(item.path + item.nameOffset, destination)) {
     ShowUpdateError("ファイルの書き込みに失敗しました");
     return false;
   }
