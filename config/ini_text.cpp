@@ -226,14 +226,24 @@ IniText ParseIniText(const char* bytes, size_t size) {
   return ini;
 }
 
+const IniTextSection* FindIniSection(const IniText& ini, const char* section) {
+  std::string name = QueryName(section);
+  for (const IniTextSection& s : ini.sections)
+    if (SameName(s.name, name)) return &s;
+  return nullptr;
+}
+
+bool SameIniName(const std::string& stored, const char* name) {
+  return SameName(stored, QueryName(name));
+}
+
 const IniTextKey* FindIniKey(const IniText& ini, const char* section, const char* key) {
-  std::string sectionName = QueryName(section), keyName = QueryName(key);
-  for (const IniTextSection& s : ini.sections) {
-    if (!SameName(s.name, sectionName)) continue;
-    for (const IniTextKey& k : s.keys)
-      if (SameName(k.name, keyName)) return &k;
-    return nullptr;  // only the first section of a name is searched
-  }
+  // Only the first section of a name is searched.
+  const IniTextSection* s = FindIniSection(ini, section);
+  if (!s) return nullptr;
+  std::string name = QueryName(key);
+  for (const IniTextKey& k : s->keys)
+    if (SameName(k.name, name)) return &k;
   return nullptr;
 }
 

@@ -48,6 +48,13 @@ inline IniText ParseIniText(const std::string& bytes) {
   return ParseIniText(bytes.data(), bytes.size());
 }
 
+// The section a lookup of section searches: the first of that name, or null.
+const IniTextSection* FindIniSection(const IniText& ini, const char* section);
+
+// True when a lookup of name finds a section or key of the name stored (a
+// name as ParseIniText keeps it).
+bool SameIniName(const std::string& stored, const char* name);
+
 // The key a lookup of section and key finds, or null (no such section or
 // key). A key without '=' is found like any other; its value reads as empty.
 const IniTextKey* FindIniKey(const IniText& ini, const char* section, const char* key);
