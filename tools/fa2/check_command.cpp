@@ -187,7 +187,7 @@ void CheckSectionsAndKeys(Checker& c, const int listEnd[2]) {
     for (const IniTextKey& k : first->keys) {
       if (k.name.empty() || k.name[0] == ';') continue;
       if (!k.hasEquals) {
-        c.Add(k.line, false, Shown(k.name), "a line without '=' gives no value");
+        c.Add(k.line, false, "", Quoted(k.name) + ": a line without '=' gives no value");
         continue;
       }
       const IniTextKey* found = FindIniKey(c.ini, name, k.name.c_str());
