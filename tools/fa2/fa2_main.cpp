@@ -404,7 +404,6 @@ int Create(const std::vector<std::string>& args) {
       Warn(file, "modification time outside what an entry holds; stored as " + IsoTime(fileTime));
     inputs.push_back({name, fileTime, contents.back().data(), contents.back().size()});
   }
-  ReportPackedScript(inputs);
   Bytes package;
   std::string error;
   if (!BuildPackage(inputs, options, &package, &error)) Fail(outPath, error);
@@ -412,6 +411,7 @@ int Create(const std::vector<std::string>& args) {
   BeginOutput(outPath, &out);
   WriteOutput(&out, package.data(), package.size());
   FinishOutput(&out, nullptr);
+  ReportPackedScript(inputs);
   return 0;
 }
 
