@@ -197,8 +197,7 @@ void CheckSectionsAndKeys(Checker& c, const int listEnd[2]) {
         continue;
       }
       if (!isUpdate) continue;
-      bool known = StartsWithNoCase(k.name, "RequiredDiskSpace") && k.name.size() == 17;
-      known = known || (StartsWithNoCase(k.name, "OverwriteOnly") && k.name.size() == 13);
+      bool known = SameIniName(k.name, "RequiredDiskSpace") || SameIniName(k.name, "OverwriteOnly");
       for (int l = 0; l < 2 && !known; ++l) {
         std::string digits;
         int n = ListNumber(k.name, lists[l], &digits);
