@@ -253,5 +253,35 @@ check "1601 kept or warned" kept_or_warned FIRST.DAT -11644473600
 check "the last FILETIME kept or warned" kept_or_warned LAST.DAT 1833029933770
 check "warnings only for times not kept" test "$(grep -vc ': warning: ' err.txt)" -eq 0
 
+# ---- check: the update script as the updater reads it ----
+mkdir chk
+sound='[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameClass=GAME\r\nGameDir=Game\r\n'
+sound+='[UPDATE]\r\nRequiredDiskSpace=100\r\nUpdateFile00=DATA\\A.DAT\r\n'
+printf "$sound" >chk/UPDATE.INI
+printf 'a' >chk/A.DAT
+"$fa2" create chk/ゲーム.FA2 chk/UPDATE.INI chk/A.DAT 2>err.txt
+check "create of a sound script" test $? -eq 0 -a ! -s err.txt
+"$fa2" check chk/ゲーム.FA2 >out.txt 2>err.txt
+check "check of a sound script exits 0" test $? -eq 0
+check "sound script: only the summary" test "$(tr -d '\r' <out.txt)" = "UPDATE.INI: 0 errors, 0 warnings"
+printf "${sound}UpdateFile02=A.DAT\r\n" >chk/UPDATE.INI
+"$fa2" create chk/W.FA2 chk/UPDATE.INI chk/A.DAT 2>/dev/null
+"$fa2" check chk/W.FA2 >out.txt 2>&1
+check "warnings alone exit 0" test $? -eq 0
+check "warning line" grep -q '^UPDATE.INI:9: warning: UpdateFile02: never read' out.txt
+"$fa2" check --warnings-as-errors chk/W.FA2 >/dev/null 2>&1
+check "--warnings-as-errors exits 1" test $? -eq 1
+printf "${sound/A.DAT/B.DAT}" >chk/UPDATE.INI
+"$fa2" create chk/E.FA2 chk/UPDATE.INI chk/A.DAT 2>err.txt
+check "create writes a package whose script has errors" test $? -eq 0 -a -f chk/E.FA2
+check "create prints the findings" grep -q "^UPDATE.INI:8: error: UpdateFile00: names the entry 'B.DAT'" err.txt
+"$fa2" check chk/E.FA2 >out.txt 2>&1
+check "errors exit 1" test $? -eq 1
+check "error summary" grep -q '^UPDATE.INI: 1 error, 1 warning' out.txt
+expect_error "check without a package" 2 "" -- check
+expect_error "check with an unknown option" 2 "" -- check --strict chk/E.FA2
+expect_error "check of a file that is no package" 1 "" -- check chk/A.DAT
+expect_error "check of a package without UPDATE.INI" 1 "" -- check S.FA2
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -17,10 +17,13 @@ failed=0
 bad() { failed=$((failed + 1)); echo "FAIL: $*"; }
 
 mkdir in
-printf '[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\n' >in/UPDATE.INI
+printf '[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameClass=GAME\r\nGameDir=Game\r\n' >in/UPDATE.INI
+printf '[UPDATE]\r\nRequiredDiskSpace=20000\r\nUpdateFile00=DATA.BIN\r\n' >>in/UPDATE.INI
 printf 'payload %.0s' $(seq 1 2000) >in/DATA.BIN
 "$FA2_TOOL" create good.fa2 in/UPDATE.INI in/DATA.BIN >/dev/null || bad "fa2 create good.fa2"
 "$FA2_TOOL" create noini.fa2 in/DATA.BIN >/dev/null || bad "fa2 create noini.fa2"
+mkdir wrong && sed 's/DATA.BIN/LOST.BIN/' in/UPDATE.INI >wrong/UPDATE.INI
+"$FA2_TOOL" create wrong.fa2 wrong/UPDATE.INI in/DATA.BIN 2>/dev/null || bad "fa2 create wrong.fa2"
 head -c 100 good.fa2 >short.fa2
 cp in/UPDATE.INI notfa2.fa2
 
@@ -65,6 +68,18 @@ expect_failure "a folder as package" 1 -- in OUT.EXE
 expect_failure "no such output folder" 1 -- good.fa2 nowhere/OUT.EXE
 expect_failure "unknown architecture" 2 -- --arch arm good.fa2 OUT.EXE
 expect_failure "one argument" 2 -- good.fa2
+
+# A script with an error: its findings, then the one refusal line; nothing written.
+printf 'old' >OUT.EXE
+"$make_updater" --build "$build" wrong.fa2 OUT.EXE >out.txt 2>err.txt
+rc=$?
+[ "$rc" -eq 1 ] || bad "script with an error: exit $rc, wanted 1"
+grep -q "^UPDATE.INI:8: error: UpdateFile00: names the entry 'LOST.BIN'" err.txt ||
+  bad "script with an error: finding not shown: $(cat err.txt)"
+[ "$(tail -n1 err.txt | grep -c '^make-updater: .*update script has errors')" -eq 1 ] ||
+  bad "script with an error: no refusal line: $(cat err.txt)"
+[ "$(cat OUT.EXE)" = old ] || bad "script with an error: OUT.EXE was changed"
+"$make_updater" --build "$build" --no-check wrong.fa2 OUT.EXE || bad "--no-check: exit $?"
 
 if [ "$failed" -ne 0 ]; then echo "$failed failed"; exit 1; fi
 echo "make-updater: all cases passed"

@@ -22,6 +22,7 @@
 #include "package/fa2_format.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
+#include "tools/fa2/check_command.h"
 #include "tools/fa2/host.h"
 
 namespace fs = std::filesystem;
@@ -53,6 +54,10 @@ const char kHelp[] =
     "      Decodes every entry and checks that its data lies inside the package,\n"
     "      that a compressed entry decodes to exactly its original size within its\n"
     "      stored size, and that a stored entry's sizes agree.\n"
+    "  fa2 check [--warnings-as-errors] PKG\n"
+    "      Checks the package's UPDATE.INI as the updater will read it and prints\n"
+    "      one line per finding (UPDATE.INI:LINE: error|warning: ...) and a summary;\n"
+    "      exit 1 with errors (or, with --warnings-as-errors, warnings).\n"
     "  fa2 help, fa2 --help\n"
     "      Shows this text.\n"
     "\n"
@@ -406,6 +411,7 @@ int Create(const std::vector<std::string>& args) {
   BeginOutput(outPath, &out);
   WriteOutput(&out, package.data(), package.size());
   FinishOutput(&out, nullptr);
+  ReportPackedScript(inputs);
   return 0;
 }
 
@@ -519,6 +525,7 @@ int Run(const std::vector<std::string>& argv) {
   if (command == "list") return List(args);
   if (command == "extract") return Extract(args);
   if (command == "test") return Test(args);
+  if (command == "check") return CheckCommand(args);
   return Usage("unknown command '" + command + "'");
 }
 

@@ -1,0 +1,491 @@
+#include "tools/fa2/check_command.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "base/bounded_text.h"
+#include "config/ini_text.h"
+#include "config/tokenizer.h"
+#include "config/update_items.h"
+#include "package/block.h"
+#include "package/entry_data.h"
+#include "package/entry_name.h"
+#include "package/fa2_format.h"
+#include "package/open_package.h"
+#include "tools/fa2/host.h"
+
+namespace {
+
+const char kScriptName[] = "UPDATE.INI";
+// The identity start-up reads from section "SETUP"; the first one missing
+// stops the updater.
+const char* const kIdentityKeys[] = {"CompanyName", "GameTitle", "GameClass", "GameDir"};
+// Install modes are the install selections of SETUP.INI, at most three.
+constexpr int kInstallModes = 3;
+
+// Code page 932 text as host text for messages; bytes that are no text
+// show as \xNN.
+std::string Shown(const std::string& cp932) {
+  std::string text;
+  if (HostFromEntryName(cp932, &text)) return text;
+  text.clear();
+  for (unsigned char c : cp932) {
+    if (c >= 0x20 && c < 0x7F) {
+      text += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+std::string Quoted(const std::string& cp932) { return "'" + Shown(cp932) + "'"; }
+
+struct Checker {
+  const std::vector<ScriptEntry>& entries;
+  IniText ini;
+  std::vector<ScriptFinding> findings;
+  int updateLine = 1;  // where findings about the lists as a whole go
+
+  void Add(int line, bool error, const std::string& key, const std::string& what) {
+    findings.push_back({line > 0 ? line : 1, error, key, what});
+  }
+
+  // The value as the updater reads it (260-byte buffer), empty when missing.
+  std::string Read(const char* section, const char* key) const {
+    char value[kPathCapacity];
+    size_t n = ReadIniString(ini, section, key, value, sizeof value);
+    return n ? std::string(value) : std::string();
+  }
+  int LineOf(const char* section, const char* key, int fallback) const {
+    const IniTextKey* k = FindIniKey(ini, section, key);
+    return k ? k->line : fallback;
+  }
+
+  const ScriptEntry* Entry(const char* name) const {
+    for (const ScriptEntry& e : entries)
+      if (SameEntryName(e.name.c_str(), name)) return &e;
+    return nullptr;
+  }
+};
+
+// ---- encoding ----
+
+// Length of the UTF-8 sequence at p (2 to 4), or 0 when there is none.
+size_t Utf8Sequence(const unsigned char* p, size_t left) {
+  size_t n = p[0] >= 0xC2 && p[0] <= 0xDF ? 2 : p[0] >= 0xE0 && p[0] <= 0xEF ? 3
+           : p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : 0;
+  if (n == 0 || n > left) return 0;
+  for (size_t i = 1; i < n; ++i)
+    if ((p[i] & 0xC0) != 0x80) return 0;
+  return n;
+}
+
+// Line of the first non-ASCII character when the whole script is valid UTF-8
+// with some non-ASCII text; 0 otherwise.
+int Utf8TextLine(const std::string& text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  int line = 1, first = 0;
+  for (size_t i = 0; i < text.size();) {
+    if (p[i] < 0x80) {
+      if (p[i] == '\n') ++line;
+      ++i;
+      continue;
+    }
+    size_t n = Utf8Sequence(p + i, text.size() - i);
+    if (n == 0) return 0;
+    if (first == 0) first = line;
+    i += n;
+  }
+  return first;
+}
+
+void CheckEncoding(Checker& c, const std::string& text) {
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    c.Add(1, true, "",
+          "the script starts with a UTF-8 byte-order mark; the updater reads code page 932 "
+          "and does not find the first section");
+    return;
+  }
+  if (int line = Utf8TextLine(text)) {
+    c.Add(line, true, "",
+          "the script is UTF-8 text; the updater reads code page 932 (garbled caption and file "
+          "names): save it as code page 932 (Shift_JIS)");
+    return;
+  }
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  int line = 1, reported = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char b = p[i];
+    bool bad = false;
+    char bytes[16];
+    if (IsCp932LeadByte(b)) {
+      bool pair = i + 1 < text.size() && IsCp932Character(b, p[i + 1]);
+      if (pair) {
+        ++i;
+      } else {
+        bad = true;
+        if (i + 1 < text.size())
+          std::snprintf(bytes, sizeof bytes, "0x%02X 0x%02X", b, p[i + 1]);
+        else
+          std::snprintf(bytes, sizeof bytes, "0x%02X", b);
+      }
+    } else if (b == 0x80 || b == 0xA0 || b >= 0xFD) {
+      bad = true;
+      std::snprintf(bytes, sizeof bytes, "0x%02X", b);
+    }
+    if (bad && reported != line) {
+      reported = line;
+      c.Add(line, true, "",
+            std::string("text that is not code page 932 (bytes ") + bytes +
+                "); the updater reads it as another character");
+    }
+    if (b == '\n' || (b == '\r' && (i + 1 == text.size() || p[i + 1] != '\n'))) ++line;
+  }
+}
+
+// ---- sections and keys the updater never reads ----
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  size_t n = std::strlen(prefix);
+  if (text.size() < n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  return true;
+}
+
+// The number of a list key ("UpdateFile07" gives 7 with digits "07"); -1 for
+// other names.
+int ListNumber(const std::string& name, const char* list, std::string* digits) {
+  if (!StartsWithNoCase(name, list)) return -1;
+  *digits = name.substr(std::strlen(list));
+  if (digits->empty() || digits->size() > 6) return -1;
+  for (char d : *digits)
+    if (d < '0' || d > '9') return -1;
+  return std::stoi(*digits);
+}
+
+void CheckSectionsAndKeys(Checker& c, const int listEnd[2]) {
+  const char* const lists[2] = {"UpdateFile", "CopyFile"};
+  for (const char* name : {"SETUP", "UPDATE"}) {
+    const IniTextSection* first = FindIniSection(c.ini, name);
+    if (!first) continue;
+    for (const IniTextSection& s : c.ini.sections)
+      if (&s != first && SameIniName(s.name, name))
+        c.Add(s.line, false, "[" + Shown(s.name) + "]",
+              "a second [" + std::string(name) + "]: the updater reads only the first (line " +
+                  std::to_string(first->line) + "), never the keys here");
+    bool isUpdate = std::strcmp(name, "UPDATE") == 0;
+    for (const IniTextKey& k : first->keys) {
+      if (k.name.empty() || k.name[0] == ';') continue;
+      if (!k.hasEquals) {
+        c.Add(k.line, false, "", Quoted(k.name) + ": a line without '=' gives no value");
+        continue;
+      }
+      const IniTextKey* found = FindIniKey(c.ini, name, k.name.c_str());
+      if (found != &k) {
+        c.Add(k.line, false, Shown(k.name),
+              "never read: the same key in line " + std::to_string(found->line) + " is read instead");
+        continue;
+      }
+      if (!isUpdate) continue;
+      bool known = SameIniName(k.name, "RequiredDiskSpace") || SameIniName(k.name, "OverwriteOnly");
+      for (int l = 0; l < 2 && !known; ++l) {
+        std::string digits;
+        int n = ListNumber(k.name, lists[l], &digits);
+        if (n < 0) continue;
+        known = true;
+        std::string list = lists[l];
+        if (digits.size() != 2)
+          c.Add(k.line, false, Shown(k.name),
+                "never read: the updater reads " + list + "00 to " + list + "15, two digits");
+        else if (n >= kListKeys)
+          c.Add(k.line, false, Shown(k.name), "never read: the list ends at " + list + "15");
+        else if (n > listEnd[l]) {
+          char gap[32];
+          std::snprintf(gap, sizeof gap, "%s%02d", lists[l], listEnd[l]);
+          c.Add(k.line, false, Shown(k.name),
+                std::string("never read: the list ends at the missing or empty ") + gap);
+        }
+      }
+      if (!known)
+        c.Add(k.line, false, Shown(k.name), "not a key the updater reads in [UPDATE]");
+    }
+  }
+}
+
+// ---- the lists ----
+
+struct ListItem {
+  std::string key;
+  int line;
+  char mode;          // the mode prefix's character, 0 without one
+  std::string entry;  // update items: the package entry's name
+};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads one list as the run does (up to its first missing key) and checks
+// each item's prefixes and names. Returns the number of the missing key
+// that ends the list (16 when all are there).
+int CheckList(Checker& c, bool copyList, std::vector<ListItem>& items) {
+  const char* list = copyList ? "CopyFile" : "UpdateFile";
+  for (int n = 0; n < kListKeys; ++n) {
+    char key[32];
+    std::snprintf(key, sizeof key, "%s%02d", list, n);
+    std::string value = c.Read("UPDATE", key);
+    if (value.empty()) return n;
+    ListItem item{key, c.LineOf("UPDATE", key, c.updateLine), 0, ""};
+    if (value.size() >= 2 && value[1] == ',') item.mode = value[0];
+    uint32_t mode = item.mode ? static_cast<uint32_t>(static_cast<unsigned char>(item.mode) - '0') : 0;
+    if (item.mode && !IsDigit(item.mode))
+      c.Add(item.line, true, key,
+            "mode prefix " + Quoted(std::string(1, item.mode)) +
+                " is not a digit: no installation takes this item");
+    else if (item.mode && mode >= kInstallModes)
+      c.Add(item.line, false, key,
+            "only install mode " + std::string(1, item.mode) +
+                " takes this item, and install modes are 0 to 2 (at most three install "
+                "selections)");
+    if (copyList) {
+      CopyItem copy;
+      ParseCopyValue(value.c_str(), mode, copy);
+      if (copy.disc < 0 || copy.disc > 9) {
+        std::string rest = value.substr(item.mode ? 2 : 0);
+        c.Add(item.line, true, key,
+              "disc prefix " + Quoted(rest.substr(0, 1)) +
+                  " is not a digit (paths are relative to the disc's root): the updater refuses "
+                  "the copy");
+      }
+    } else {
+      UpdateItem update;
+      ParseUpdateValue(value.c_str(), mode, update);
+      item.entry = update.path + update.nameOffset;
+      std::string problem = EntryNameProblem(item.entry);
+      if (!problem.empty())
+        c.Add(item.line, true, key, "names the entry " + Quoted(item.entry) + ": " + problem);
+      else if (!c.Entry(item.entry.c_str()))
+        c.Add(item.line, true, key,
+              "names the entry " + Quoted(item.entry) + ", which the package lacks");
+    }
+    items.push_back(item);
+  }
+  return kListKeys;
+}
+
+bool ModesMeet(char a, char b) { return a == 0 || b == 0 || a == b; }
+
+void CheckEntries(Checker& c, const std::vector<ListItem>& updates) {
+  for (size_t j = 0; j < updates.size(); ++j)
+    for (size_t i = 0; i < j; ++i)
+      if (ModesMeet(updates[i].mode, updates[j].mode) &&
+          SameEntryName(updates[i].entry.c_str(), updates[j].entry.c_str())) {
+        c.Add(updates[j].line, false, updates[j].key,
+              "names the same entry " + Quoted(updates[j].entry) + " as " + updates[i].key +
+                  " (line " + std::to_string(updates[i].line) + ")");
+        break;
+      }
+  for (const ScriptEntry& e : c.entries) {
+    if (SameEntryName(e.name.c_str(), kScriptName)) continue;
+    bool named = false;
+    for (const ListItem& u : updates) named = named || SameEntryName(u.entry.c_str(), e.name.c_str());
+    if (!named)
+      c.Add(c.updateLine, false, "[UPDATE]",
+            "no UpdateFileXX names the package entry " + Quoted(e.name) + ": it is shipped for nothing");
+  }
+}
+
+bool ReadFromIni(void* context, const char* key, char* value, size_t capacity) {
+  return ReadIniString(*static_cast<const IniText*>(context), "UPDATE", key, value, capacity) > 0;
+}
+
+// RequiredDiskSpace against the bytes the largest install mode writes.
+void CheckDiskSpace(Checker& c) {
+  uint64_t needed = 0;
+  for (uint32_t mode = 0; mode < 10; ++mode) {
+    UpdateLists lists;
+    ReadUpdateLists(ReadFromIni, &c.ini, mode, lists);
+    uint64_t bytes = 0;
+    for (int i = 0; i < lists.updateCount; ++i)
+      if (const ScriptEntry* e = c.Entry(lists.updates[i].path + lists.updates[i].nameOffset))
+        bytes += e->size;
+    needed = std::max(needed, bytes);
+  }
+  if (needed == 0) return;
+  std::string text = c.Read("UPDATE", "RequiredDiskSpace");
+  int32_t value = 0;
+  if (!text.empty()) ParseDecimal(text.c_str(), value);
+  uint32_t required = static_cast<uint32_t>(value);
+  if (required >= needed) return;
+  int line = c.LineOf("UPDATE", "RequiredDiskSpace", c.updateLine);
+  if (required == 0)
+    c.Add(line, false, "RequiredDiskSpace",
+          "missing or 0: the updater writes " + std::to_string(needed) +
+              " bytes without checking the free space");
+  else
+    c.Add(line, false, "RequiredDiskSpace",
+          std::to_string(required) + " is below the " + std::to_string(needed) +
+              " bytes of the entries the update writes");
+}
+
+}  // namespace
+
+std::vector<ScriptFinding> CheckUpdateScript(const std::string& script,
+                                             const std::vector<ScriptEntry>& entries) {
+  Checker c{entries, ParseIniText(script), {}};
+  CheckEncoding(c, script);
+
+  const IniTextSection* setup = FindIniSection(c.ini, "SETUP");
+  for (const char* key : kIdentityKeys)
+    if (c.Read("SETUP", key).empty())
+      c.Add(c.LineOf("SETUP", key, setup ? setup->line : 1), true, key,
+            setup ? "missing or empty in [SETUP]: the updater stops at start"
+                  : "missing: the script has no [SETUP] section, and the updater stops at start");
+
+  if (const IniTextSection* update = FindIniSection(c.ini, "UPDATE")) c.updateLine = update->line;
+  std::vector<ListItem> updates, copies;
+  int listEnd[2] = {CheckList(c, false, updates), CheckList(c, true, copies)};
+  if (updates.empty() && copies.empty())
+    c.Add(c.updateLine, true, "UpdateFile00",
+          "no UpdateFile00 and no CopyFile00 in [UPDATE]: the update has nothing to do and "
+          "stops with \"No 'UpdateFileXX' and 'CopyFileXX'\"");
+  CheckSectionsAndKeys(c, listEnd);
+  CheckEntries(c, updates);
+  CheckDiskSpace(c);
+
+  std::stable_sort(c.findings.begin(), c.findings.end(),
+                   [](const ScriptFinding& a, const ScriptFinding& b) { return a.line < b.line; });
+  return c.findings;
+}
+
+bool CheckPackageScript(const uint8_t* bytes, size_t size, std::vector<ScriptFinding>* findings,
+                        std::string* problem) {
+  PackageProblem why;
+  UpdatePackage* package =
+      size && size <= UINT32_MAX ? OpenPackageBytes(bytes, static_cast<uint32_t>(size), &why) : nullptr;
+  if (!package) {
+    *problem = size ? OpenProblemText(why.what) : OpenProblemText(OpenNotPackage);
+    return false;
+  }
+  std::vector<ScriptEntry> entries;
+  uint32_t script = UINT32_MAX;
+  for (uint32_t i = 0; i < package->header.entryCount; ++i) {
+    const PackageEntry& e = package->entries[i];
+    std::string name(e.name, strnlen(e.name, kEntryNameField));
+    if (script == UINT32_MAX && SameEntryName(name.c_str(), kScriptName)) script = i;
+    entries.push_back({name, e.originalSize});
+  }
+  std::string text;
+  EntryDataResult result = EntryDataOk;
+  if (script != UINT32_MAX) {
+    std::vector<uint8_t> buffer(kEntryBufferSize);
+    EntryReader reader;
+    result = OpenEntryData(package, script, bytes, static_cast<uint32_t>(size), &reader);
+    while (result == EntryDataOk && !reader.finished) {
+      const uint8_t* piece;
+      size_t length;
+      result = ReadEntryPiece(&reader, buffer.data(), &piece, &length);
+      if (result == EntryDataOk) text.append(reinterpret_cast<const char*>(piece), length);
+    }
+  }
+  FreeBlock(package);
+  if (script == UINT32_MAX) {
+    *problem = "the package holds no UPDATE.INI";
+    return false;
+  }
+  if (result != EntryDataOk) {
+    *problem = "UPDATE.INI cannot be read from the package";
+    return false;
+  }
+  *findings = CheckUpdateScript(text, entries);
+  return true;
+}
+
+std::string FindingLine(const ScriptFinding& f) {
+  std::string text = std::string(kScriptName) + ":" + std::to_string(f.line) +
+                     (f.error ? ": error: " : ": warning: ");
+  if (!f.key.empty()) text += f.key + ": ";
+  return text + f.what + "\n";
+}
+
+size_t CountErrors(const std::vector<ScriptFinding>& findings) {
+  return static_cast<size_t>(std::count_if(findings.begin(), findings.end(),
+                                           [](const ScriptFinding& f) { return f.error; }));
+}
+
+std::string FindingSummary(const std::vector<ScriptFinding>& findings) {
+  size_t errors = CountErrors(findings), warnings = findings.size() - errors;
+  return std::string(kScriptName) + ": " + std::to_string(errors) +
+         (errors == 1 ? " error, " : " errors, ") + std::to_string(warnings) +
+         (warnings == 1 ? " warning\n" : " warnings\n");
+}
+
+void ReportPackedScript(const std::vector<PackageInput>& inputs) {
+  std::vector<ScriptEntry> entries;
+  const PackageInput* script = nullptr;
+  for (const PackageInput& input : inputs) {
+    bool shadowed = false;  // a later entry of the same name is never found
+    for (const ScriptEntry& e : entries) shadowed = shadowed || SameEntryName(e.name.c_str(), input.name.c_str());
+    if (shadowed) continue;
+    if (SameEntryName(input.name.c_str(), kScriptName)) script = &input;
+    entries.push_back({input.name, static_cast<uint32_t>(input.size)});
+  }
+  if (!script) return;
+  std::vector<ScriptFinding> findings =
+      CheckUpdateScript(std::string(reinterpret_cast<const char*>(script->data), script->size), entries);
+  if (findings.empty()) return;
+  std::string out;
+  for (const ScriptFinding& f : findings) out += FindingLine(f);
+  std::fflush(stdout);
+  PrintText(stderr, out + FindingSummary(findings));
+}
+
+int CheckCommand(const std::vector<std::string>& args) {
+  bool warningsAsErrors = false;
+  std::vector<std::string> positional;
+  for (const std::string& a : args) {
+    if (a == "--warnings-as-errors") {
+      warningsAsErrors = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      PrintText(stderr, "fa2: unknown option '" + a + "' for check\nTry 'fa2 --help'.\n");
+      return 2;
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (positional.size() != 1) {
+    PrintText(stderr, "fa2: check needs exactly one PACKAGE\nTry 'fa2 --help'.\n");
+    return 2;
+  }
+  const std::string& path = positional[0];
+  std::FILE* file = OpenHostFile(path, "rb");
+  if (!file) {
+    PrintText(stderr, "fa2: " + path + ": cannot open: " + std::strerror(errno) + "\n");
+    return 1;
+  }
+  std::vector<uint8_t> bytes;
+  uint8_t buffer[1 << 16];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  bool readError = std::ferror(file) != 0;
+  std::fclose(file);
+  std::vector<ScriptFinding> findings;
+  std::string problem = "read error";
+  if (readError || !CheckPackageScript(bytes.data(), bytes.size(), &findings, &problem)) {
+    PrintText(stderr, "fa2: " + path + ": " + problem + "\n");
+    return 1;
+  }
+  std::string out;
+  for (const ScriptFinding& f : findings) out += FindingLine(f);
+  PrintText(stdout, out + FindingSummary(findings));
+  size_t errors = CountErrors(findings);
+  return errors > 0 || (warningsAsErrors && !findings.empty()) ? 1 : 0;
+}
