@@ -23,6 +23,7 @@
 #include "package/open_package.h"
 #include "package/package_writer.h"
 #include "tools/fa2/host.h"
+#include "tools/fa2/make_updater.h"
 
 namespace fs = std::filesystem;
 
@@ -53,6 +54,13 @@ const char kHelp[] =
     "      Decodes every entry and checks that its data lies inside the package,\n"
     "      that a compressed entry decodes to exactly its original size within its\n"
     "      stored size, and that a stored entry's sizes agree.\n"
+    "  fa2 make-updater --stub STUB.EXE [--icon FILE.ico] [--version A.B.C.D]\n"
+    "                   PACKAGE OUT.EXE\n"
+    "      Makes an updater: a copy of the updater program STUB.EXE (32- or\n"
+    "      64-bit, unsigned) with PACKAGE as its package, once the package has\n"
+    "      passed the checks of 'fa2 test' and holds UPDATE.INI. --icon gives it\n"
+    "      the icons of an .ico file, --version that version number in its file\n"
+    "      properties. Sign OUT.EXE afterwards, if at all.\n"
     "  fa2 help, fa2 --help\n"
     "      Shows this text.\n"
     "\n"
@@ -519,6 +527,7 @@ int Run(const std::vector<std::string>& argv) {
   if (command == "list") return List(args);
   if (command == "extract") return Extract(args);
   if (command == "test") return Test(args);
+  if (command == "make-updater") return MakeUpdaterCommand(args);
   return Usage("unknown command '" + command + "'");
 }
 
