@@ -53,13 +53,9 @@ uint32_t DirectoryTable(const PeImage& image) { return image.optionalHeader + (i
 int CompareKeys(const ResourceKey& a, const ResourceKey& b) {
   if (a.named != b.named) return a.named ? -1 : 1;  // names come before numbers
   if (!a.named) return a.id < b.id ? -1 : a.id > b.id;
-  auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? c - 32 : c; };
-  size_t n = std::min(a.name.size(), b.name.size());
-  for (size_t i = 0; i < n; ++i) {
-    int d = int(upper(a.name[i])) - int(upper(b.name[i]));
-    if (d) return d < 0 ? -1 : 1;
-  }
-  return a.name.size() < b.name.size() ? -1 : a.name.size() > b.name.size();
+  // Code unit by code unit: the system looks names up in upper case, which
+  // is how they are stored, and keeps other spellings apart.
+  return a.name.compare(b.name) < 0 ? -1 : a.name != b.name;
 }
 
 struct TreeReader {
@@ -189,6 +185,7 @@ std::string ReadPeImage(const uint8_t* bytes, size_t size, PeImage* image) {
     return "is signed (make the updater from an unsigned stub, then sign the updater)";
   uint32_t resourceRva = Get32(table + 8 * kResourceDirectory);
   uint32_t relocationRva = Get32(table + 8 * kRelocationDirectory);
+  if (resourceRva != 0 && resourceRva == relocationRva) return "malformed data directories";
   image->sectionAlignment = Get32(bytes + opt + kSectionAlignment);
   image->fileAlignment = Get32(bytes + opt + kFileAlignment);
   if (!PowerOfTwo(image->fileAlignment) || image->fileAlignment < 512 ||
@@ -242,6 +239,17 @@ std::string ReadPeImage(const uint8_t* bytes, size_t size, PeImage* image) {
   std::vector<ResourceItem> items;
   std::string why = ReadTree(tree, *image, &items);
   if (!why.empty()) return why;
+  // A resource listed twice has no one meaning for the loader's search.
+  std::vector<const ResourceItem*> sorted;
+  for (const ResourceItem& item : items) sorted.push_back(&item);
+  auto order = [](const ResourceItem* a, const ResourceItem* b) {
+    if (int c = CompareKeys(a->type, b->type)) return c < 0;
+    if (int c = CompareKeys(a->name, b->name)) return c < 0;
+    return a->language < b->language;
+  };
+  std::sort(sorted.begin(), sorted.end(), order);
+  for (size_t i = 0; i + 1 < sorted.size(); ++i)
+    if (!order(sorted[i], sorted[i + 1])) return "malformed resource tree (a resource listed twice)";
   image->resources = std::move(items);
   return "";
 }
