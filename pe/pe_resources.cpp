@@ -417,8 +417,8 @@ std::vector<TypeGroup> GroupResources(const std::vector<ResourceItem>& resources
   return types;
 }
 
-// The resource section's directory part: directories, data entries and
-// names; dataOffsets gets where each item's bytes go, from the section's start.
+// The resource section: head holds the directories, data entries and names;
+// data says where each item's bytes go, from the section's start.
 struct SectionPlan {
   PeBytes head;
   std::vector<std::pair<const ResourceItem*, uint64_t>> data;
