@@ -44,12 +44,15 @@ ls -a | grep -q '^\.make-updater' && bad "good package: left a temporary"
 
 # With the stub built, nothing is compiled, assembled, linked or
 # resource-compiled (Wine's own programs are fine).
-if command -v strace >/dev/null; then
+if ! command -v strace >/dev/null || ! strace -f -qq -o /dev/null true 2>/dev/null; then
+  echo "note: strace cannot trace here; the run is not traced"
+else
   ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=execve -o trace.txt \
     "$make_updater" --build "$build" good.fa2 TRACED.EXE || bad "traced run: exit $?"
   ran=$(grep -o 'execve("[^"]*"' trace.txt | sed 's/.*\///; s/"$//' | sort -u)
   tools=$(printf '%s\n' "$ran" | grep -E '^(.*-)?(gcc|g\+\+|c\+\+|cc|cc1|cc1plus|as|ld|ld\.bfd|collect2|windres|cmake|ninja)$')
   [ -z "$tools" ] || bad "making an updater ran: $tools"
+  grep -q '"make-updater", "--stub"' trace.txt || bad "the trace does not show the fa2 tool at work"
 fi
 
 # An icon file with one 1x1 32-bit image.
