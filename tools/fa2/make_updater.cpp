@@ -64,6 +64,7 @@ std::string UpdaterPackageProblem(const PeBytes& bytes) {
   uint32_t size = static_cast<uint32_t>(bytes.size());
   PackageProblem problem;
   UpdatePackage* package = OpenPackageBytes(bytes.data(), size, &problem);
+  if (!package && problem.what == OpenNotPackage) return OpenProblemText(OpenNotPackage);
   if (!package) return std::string("not a usable FA2 package: ") + OpenProblemText(problem.what);
   std::string why;
   bool hasScript = false;
