@@ -1,7 +1,8 @@
 #!/bin/bash
 # Tests of scripts/make-updater as a program: an updater made from a good
-# package carries it whole; bad input gets one error line, exit code 1 and
-# no output file (an existing one is left as it was).
+# package carries it whole, runs no compiler or linker, takes an icon and
+# signs so that osslsigncode verifies it; bad input gets one error line, exit
+# code 1 and no output file (an existing one is left as it was).
 # Usage: make_updater_test.sh WINDOWS_BUILD_FOLDER FA2_TOOL
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -44,6 +45,37 @@ else
 fi
 ls -a | grep -q '^\.make-updater' && bad "good package: left a temporary"
 
+# With the stub built, nothing is compiled, assembled, linked or
+# resource-compiled (Wine's own programs are fine).
+if ! command -v strace >/dev/null || ! strace -f -qq -o /dev/null true 2>/dev/null; then
+  echo "note: strace cannot trace here; the run is not traced"
+else
+  ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=execve -o trace.txt \
+    "$make_updater" --build "$build" good.fa2 TRACED.EXE || bad "traced run: exit $?"
+  ran=$(grep -o 'execve("[^"]*"' trace.txt | sed 's/.*\///; s/"$//' | sort -u)
+  tools=$(printf '%s\n' "$ran" | grep -E '^(.*-)?(gcc|g\+\+|c\+\+|cc|cc1|cc1plus|as|ld|ld\.bfd|collect2|windres|cmake|ninja)$')
+  [ -z "$tools" ] || bad "making an updater ran: $tools"
+  grep -q '"make-updater", "--stub"' trace.txt || bad "the trace does not show the fa2 tool at work"
+fi
+
+# An icon file with one 1x1 32-bit image.
+{ printf '\0\0\1\0\1\0\1\1\0\0\1\0\40\0\60\0\0\0\26\0\0\0'
+  printf '\50\0\0\0\1\0\0\0\2\0\0\0\1\0\40\0'; head -c 32 /dev/zero; } >game.ico
+"$make_updater" --build "$build" --icon game.ico good.fa2 ICON.EXE || bad "icon: exit $?"
+
+# Signed with a certificate made here, as PEM files and as PKCS#12 with its
+# password in the environment; the signature verifies against it.
+openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Test publisher" -days 2 \
+  -addext "extendedKeyUsage=codeSigning" -keyout key.pem -out cert.pem 2>/dev/null
+openssl pkcs12 -export -in cert.pem -inkey key.pem -out cert.p12 -passout pass:secret
+"$make_updater" --build "$build" --sign cert.pem key.pem good.fa2 SIGNED.EXE || bad "sign: exit $?"
+FA2_SIGN_PASSWORD=secret "$make_updater" --build "$build" --sign-pkcs12 cert.p12 good.fa2 P12.EXE ||
+  bad "sign with PKCS#12: exit $?"
+for exe in SIGNED.EXE P12.EXE; do
+  osslsigncode verify -CAfile cert.pem -in "$exe" 2>&1 | grep -q 'Signature verification: ok' ||
+    bad "$exe: the signature does not verify"
+done
+
 # expect_failure DESCRIPTION EXPECTED_EXIT -- ARGS...: OUT.EXE must keep "old".
 expect_failure() {
   local what=$1 code=$2
@@ -60,12 +92,16 @@ expect_failure() {
   ls -a | grep -q '^\.make-updater' && bad "$what: left a temporary"
 }
 
+mkdir signed && cp SIGNED.EXE signed/updater.exe
 expect_failure "missing package" 1 -- missing.fa2 OUT.EXE
 expect_failure "not an FA2 package" 1 -- notfa2.fa2 OUT.EXE
 expect_failure "package cut short" 1 -- short.fa2 OUT.EXE
 expect_failure "package without UPDATE.INI" 1 -- noini.fa2 OUT.EXE
 expect_failure "a folder as package" 1 -- in OUT.EXE
 expect_failure "no such output folder" 1 -- good.fa2 nowhere/OUT.EXE
+expect_failure "not an icon" 1 -- --icon in/UPDATE.INI good.fa2 OUT.EXE
+FA2_SIGN_PASSWORD=wrong expect_failure "wrong PKCS#12 password" 1 -- --sign-pkcs12 cert.p12 good.fa2 OUT.EXE
+expect_failure "a signed stub" 1 -- --build "$work/signed" good.fa2 OUT.EXE
 expect_failure "unknown architecture" 2 -- --arch arm good.fa2 OUT.EXE
 expect_failure "one argument" 2 -- good.fa2
 

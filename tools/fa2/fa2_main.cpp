@@ -24,6 +24,7 @@
 #include "package/package_writer.h"
 #include "tools/fa2/check_command.h"
 #include "tools/fa2/host.h"
+#include "tools/fa2/make_updater.h"
 
 namespace fs = std::filesystem;
 
@@ -58,6 +59,14 @@ const char kHelp[] =
     "      Checks the package's UPDATE.INI as the updater will read it and prints\n"
     "      one line per finding (UPDATE.INI:LINE: error|warning: ...) and a summary;\n"
     "      exit 1 with errors (or, with --warnings-as-errors, warnings).\n"
+    "  fa2 make-updater --stub STUB.EXE [--icon FILE.ico] [--version A.B.C.D]\n"
+    "                   [--no-check] PACKAGE OUT.EXE\n"
+    "      Makes an updater: a copy of the updater program STUB.EXE (32- or\n"
+    "      64-bit, unsigned) with PACKAGE as its package, once the package has\n"
+    "      passed the checks of 'fa2 test' and holds UPDATE.INI. --icon gives it\n"
+    "      the icons of an .ico file, --version that version number in its file\n"
+    "      properties. The update script is checked as by 'fa2 check': errors\n"
+    "      refuse the package, --no-check skips this. Sign OUT.EXE afterwards.\n"
     "  fa2 help, fa2 --help\n"
     "      Shows this text.\n"
     "\n"
@@ -526,6 +535,7 @@ int Run(const std::vector<std::string>& argv) {
   if (command == "extract") return Extract(args);
   if (command == "test") return Test(args);
   if (command == "check") return CheckCommand(args);
+  if (command == "make-updater") return MakeUpdaterCommand(args);
   return Usage("unknown command '" + command + "'");
 }
 
