@@ -4,57 +4,188 @@
 #include <shlwapi.h>
 
 #include <cstdarg>
+#include <cstring>
 
 #include "base/bounded_text.h"
 
-int SysMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
-  return MessageBoxA(owner, text, caption, type);
+namespace {
+
+constexpr UINT kCodePage = 932;
+
+// Every text the updater hands over fits its largest buffer, so as many
+// UTF-16 units (one per character at most) and a terminator hold it.
+constexpr int kWideCapacity = static_cast<int>(kTextCapacity) + 1;
+// Paths the system hands back: its own limit, with room to spare.
+constexpr DWORD kWidePathCapacity = 32768;
+
+// A code page 932 argument as UTF-16. A null pointer and a numeric
+// resource id or atom (MAKEINTRESOURCE) pass unchanged. ok is false when the
+// text does not convert; the call is then not made.
+struct Wide {
+  wchar_t buffer[kWideCapacity];
+  const wchar_t* text = nullptr;
+  bool ok = true;
+
+  explicit Wide(const char* narrow) {
+    if (!narrow) return;
+    if (IS_INTRESOURCE(narrow)) {
+      text = reinterpret_cast<const wchar_t*>(narrow);
+      return;
+    }
+    ok = MultiByteToWideChar(kCodePage, 0, narrow, -1, buffer, kWideCapacity) > 0;
+    text = ok ? buffer : nullptr;
+  }
+};
+
+// A double-NUL list of code page 932 names (the shell's file lists) as UTF-16.
+struct WideList {
+  wchar_t buffer[kWideCapacity + 1];
+  bool ok = false;
+
+  explicit WideList(const char* list) {
+    int used = 0;
+    for (const char* name = list; *name; name += TextLength(name) + 1) {
+      int n = MultiByteToWideChar(kCodePage, 0, name, -1, buffer + used, kWideCapacity - used);
+      if (n == 0) return;
+      used += n;
+    }
+    if (used >= kWideCapacity + 1) return;
+    buffer[used] = L'\0';
+    ok = true;
+  }
+};
+
+// count UTF-16 units (-1: up to and with the terminator) as code page 932
+// into text (capacity bytes). Returns the bytes written, or 0 when they do
+// not fit or when code page 932 cannot hold every character exactly: no
+// substitute '?' and no best-fit look-alike is ever taken.
+int ToCodePage932(const wchar_t* wide, int count, char* text, size_t capacity) {
+  if (capacity == 0) return 0;
+  BOOL substituted = FALSE;
+  int n = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide, count, text,
+                              static_cast<int>(capacity), nullptr, &substituted);
+  if (n == 0 || substituted) {
+    text[0] = '\0';
+    return 0;
+  }
+  // The way back must give the same characters: the proof that nothing was
+  // replaced by a look-alike.
+  wchar_t back[kWideCapacity];
+  int m = MultiByteToWideChar(kCodePage, MB_ERR_INVALID_CHARS, text, n, back, kWideCapacity);
+  int length = count < 0 ? lstrlenW(wide) + 1 : count;
+  if (m != length || memcmp(back, wide, length * sizeof(wchar_t)) != 0) {
+    text[0] = '\0';
+    return 0;
+  }
+  return n;
 }
-BOOL SysSetWindowText(HWND window, const char* text) { return SetWindowTextA(window, text); }
+
+// A path from the system as code page 932 text: as it is, or in its short
+// (8.3) form when code page 932 cannot spell it. False when neither fits.
+bool PathToCodePage932(const wchar_t* path, char* text, size_t capacity) {
+  if (ToCodePage932(path, -1, text, capacity)) return true;
+  static wchar_t shortPath[kWidePathCapacity];
+  DWORD n = GetShortPathNameW(path, shortPath, kWidePathCapacity);
+  return n > 0 && n < kWidePathCapacity && ToCodePage932(shortPath, -1, text, capacity);
+}
+
+}  // namespace
+
+int SysMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
+  Wide wideText(text), wideCaption(caption);
+  if (!wideText.ok || !wideCaption.ok) return 0;
+  return MessageBoxW(owner, wideText.text, wideCaption.text, type);
+}
+BOOL SysSetWindowText(HWND window, const char* text) {
+  Wide wide(text);
+  return wide.ok && SetWindowTextW(window, wide.text);
+}
 BOOL SysSetDlgItemText(HWND dialog, int id, const char* text) {
-  return SetDlgItemTextA(dialog, id, text);
+  Wide wide(text);
+  return wide.ok && SetDlgItemTextW(dialog, id, wide.text);
 }
 HWND SysFindWindow(const char* className, const char* title) {
-  return FindWindowA(className, title);
+  Wide wideClass(className), wideTitle(title);
+  if (!wideClass.ok || !wideTitle.ok) return nullptr;
+  return FindWindowW(wideClass.text, wideTitle.text);
 }
 INT_PTR SysDialogBox(HINSTANCE instance, int templateId, HWND owner, DLGPROC procedure,
                      LPARAM parameter) {
-  return DialogBoxParamA(instance, MAKEINTRESOURCEA(templateId), owner, procedure, parameter);
+  return DialogBoxParamW(instance, MAKEINTRESOURCEW(templateId), owner, procedure, parameter);
+}
+INT_PTR SysDialogBoxIndirect(HINSTANCE instance, const void* dialogTemplate, HWND owner,
+                             DLGPROC procedure, LPARAM parameter) {
+  return DialogBoxIndirectParamW(instance, static_cast<LPCDLGTEMPLATEW>(dialogTemplate), owner,
+                                 procedure, parameter);
 }
 
-DWORD SysGetFileAttributes(const char* path) { return GetFileAttributesA(path); }
+DWORD SysGetFileAttributes(const char* path) {
+  Wide wide(path);
+  return wide.ok ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
+}
 BOOL SysSetFileAttributes(const char* path, DWORD attributes) {
-  return SetFileAttributesA(path, attributes);
+  Wide wide(path);
+  return wide.ok && SetFileAttributesW(wide.text, attributes);
 }
 HANDLE SysCreateFile(const char* path, DWORD access, DWORD share, DWORD disposition,
                      DWORD attributes) {
-  return CreateFileA(path, access, share, nullptr, disposition, attributes, nullptr);
+  Wide wide(path);
+  if (!wide.ok) return INVALID_HANDLE_VALUE;
+  return CreateFileW(wide.text, access, share, nullptr, disposition, attributes, nullptr);
 }
-BOOL SysDeleteFile(const char* path) { return DeleteFileA(path); }
+BOOL SysDeleteFile(const char* path) {
+  Wide wide(path);
+  return wide.ok && DeleteFileW(wide.text);
+}
 BOOL SysMoveFileReplace(const char* from, const char* to) {
-  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  Wide wideFrom(from), wideTo(to);
+  return wideFrom.ok && wideTo.ok &&
+         MoveFileExW(wideFrom.text, wideTo.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
-UINT SysGetDriveType(const char* root) { return GetDriveTypeA(root); }
-DWORD SysGetTempPath(char* buffer, DWORD capacity) { return GetTempPathA(capacity, buffer); }
+UINT SysGetDriveType(const char* root) {
+  Wide wide(root);
+  return wide.ok ? GetDriveTypeW(wide.text) : DRIVE_UNKNOWN;
+}
+DWORD SysGetTempPath(char* buffer, DWORD capacity) {
+  static wchar_t wide[kWidePathCapacity];
+  DWORD n = GetTempPathW(kWidePathCapacity, wide);
+  if (n == 0 || n >= kWidePathCapacity || !PathToCodePage932(wide, buffer, capacity)) {
+    if (capacity > 0) buffer[0] = '\0';
+    return 0;
+  }
+  return static_cast<DWORD>(TextLength(buffer));
+}
 bool SysCreateTempFile(const char* folder, const char* prefix, char* path) {
-  return GetTempFileNameA(folder, prefix, 0, path) != 0;
+  Wide wideFolder(folder), widePrefix(prefix);
+  wchar_t created[MAX_PATH];
+  if (!wideFolder.ok || !widePrefix.ok ||
+      GetTempFileNameW(wideFolder.text, widePrefix.text, 0, created) == 0) {
+    path[0] = '\0';
+    return false;
+  }
+  // The folder converted exactly and the name is ASCII: the path converts.
+  if (!ToCodePage932(created, -1, path, MAX_PATH)) {
+    DeleteFileW(created);
+    return false;
+  }
+  return true;
 }
 
 bool SysGetModuleFolder(char* folder, size_t capacity) {
   if (capacity == 0) return false;
-  DWORD length = GetModuleFileNameA(nullptr, folder, static_cast<DWORD>(capacity));
-  // A path that fills the buffer may have been cut.
-  if (length == 0 || length >= capacity) {
+  static wchar_t wide[kWidePathCapacity];
+  DWORD n = GetModuleFileNameW(nullptr, wide, kWidePathCapacity);
+  // The whole path must fit, as a path buffer of the updater holds it.
+  if (n == 0 || n >= kWidePathCapacity || !PathToCodePage932(wide, folder, capacity)) {
     folder[0] = '\0';
     return false;
   }
+  size_t length = TextLength(folder);
   // Cut at the last separator; a double-byte character's second byte may be
-  // a backslash and is not one. The name comes from the system in its own
-  // ANSI code page, so here (unlike in the script's texts) the system's
-  // lead-byte rule is the right one.
+  // a backslash and is not one.
   size_t cut = 0;
   for (size_t i = 0; i < length; ++i) {
-    if (IsDBCSLeadByte(static_cast<BYTE>(folder[i])) && i + 1 < length) {
+    if (IsCp932LeadByte(static_cast<unsigned char>(folder[i])) && i + 1 < length) {
       ++i;
       continue;
     }
@@ -65,19 +196,106 @@ bool SysGetModuleFolder(char* folder, size_t capacity) {
 }
 
 int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, bool* aborted) {
-  SHFILEOPSTRUCTA operation{};
+  WideList wideFrom(from), wideTo(to);
+  *aborted = false;
+  if (!wideFrom.ok || !wideTo.ok) return ERROR_FILENAME_EXCED_RANGE;
+  SHFILEOPSTRUCTW operation{};
   operation.hwnd = owner;
   operation.wFunc = FO_COPY;
-  operation.pFrom = from;
-  operation.pTo = to;
+  operation.pFrom = wideFrom.buffer;
+  operation.pTo = wideTo.buffer;
   operation.fFlags = static_cast<FILEOP_FLAGS>(flags);
-  int result = SHFileOperationA(&operation);
+  int result = SHFileOperationW(&operation);
   *aborted = operation.fAnyOperationsAborted != FALSE;
   return result;
 }
+namespace {
+
+// A UTF-16 copy, with its byte order mark, of the code page 932 file at
+// path, made in the temporary folder; its name goes to copy. False when
+// the file cannot be read, starts with a byte order mark of its own (the
+// system then decodes it by that mark on every system), or no copy can be
+// written.
+bool MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD size = GetFileSize(file, nullptr);
+  HANDLE heap = GetProcessHeap();
+  char* bytes = nullptr;
+  DWORD read = 0;
+  bool loaded = size != INVALID_FILE_SIZE && size > 0 &&
+                (bytes = static_cast<char*>(HeapAlloc(heap, 0, size))) != nullptr &&
+                ReadFile(file, bytes, size, &read, nullptr) && read == size;
+  CloseHandle(file);
+  auto starts = [&](const char* mark, DWORD length) {
+    return size >= length && memcmp(bytes, mark, length) == 0;
+  };
+  if (!loaded || starts("\xEF\xBB\xBF", 3) || starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
+    if (bytes) HeapFree(heap, 0, bytes);
+    return false;
+  }
+
+  // The same conversion the system applies to a file in its ANSI code page.
+  int units = MultiByteToWideChar(kCodePage, 0, bytes, static_cast<int>(size), nullptr, 0);
+  wchar_t* text = units > 0 ? static_cast<wchar_t*>(HeapAlloc(heap, 0, (units + 1) * sizeof(wchar_t)))
+                            : nullptr;
+  bool written = false;
+  wchar_t folder[MAX_PATH + 1];
+  DWORD folderLength = GetTempPathW(MAX_PATH + 1, folder);
+  if (text && folderLength > 0 && folderLength <= MAX_PATH &&
+      GetTempFileNameW(folder, L"INI", 0, copy) != 0) {
+    text[0] = 0xFEFF;
+    MultiByteToWideChar(kCodePage, 0, bytes, static_cast<int>(size), text + 1, units);
+    HANDLE out = CreateFileW(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                             nullptr);
+    DWORD length = static_cast<DWORD>(units + 1) * sizeof(wchar_t), done = 0;
+    written = out != INVALID_HANDLE_VALUE && WriteFile(out, text, length, &done, nullptr) &&
+              done == length;
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (!written) DeleteFileW(copy);
+  }
+  if (text) HeapFree(heap, 0, text);
+  HeapFree(heap, 0, bytes);
+  return written;
+}
+
+}  // namespace
+
 DWORD SysGetPrivateProfileString(const char* section, const char* key, const char* fallback,
                                  char* buffer, DWORD capacity, const char* file) {
-  return GetPrivateProfileStringA(section, key, fallback, buffer, capacity, file);
+  if (capacity == 0) return 0;
+  buffer[0] = '\0';
+  Wide wideSection(section), wideKey(key), wideFallback(fallback), wideFile(file);
+  if (!wideSection.ok || !wideKey.ok || !wideFallback.ok || !wideFile.ok) return 0;
+  wchar_t copy[MAX_PATH];
+  bool copied = MakeUnicodeCopy(wideFile.text, copy);
+  // Without a copy the system reads the file in its own code page: right
+  // only where that is code page 932.
+  if (!copied && GetACP() != kCodePage && GetFileAttributesW(wideFile.text) != INVALID_FILE_ATTRIBUTES)
+    return 0;
+  HANDLE heap = GetProcessHeap();
+  auto* value = static_cast<wchar_t*>(HeapAlloc(heap, 0, capacity * sizeof(wchar_t)));
+  DWORD units = 0;
+  if (value)
+    units = GetPrivateProfileStringW(wideSection.text, wideKey.text, wideFallback.text, value,
+                                     capacity, copied ? copy : wideFile.text);
+  if (copied) {
+    // The system keeps read files in a cache by name; a later copy may get
+    // the same name.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, copy);
+    DeleteFileW(copy);
+  }
+  // The value as the ANSI call gives it: cut to capacity - 1 bytes.
+  int length = 0;
+  if (units > 0) {
+    length = WideCharToMultiByte(kCodePage, 0, value, static_cast<int>(units), buffer,
+                                 static_cast<int>(capacity - 1), nullptr, nullptr);
+    if (length == 0) length = static_cast<int>(capacity - 1);
+  }
+  buffer[length] = '\0';
+  if (value) HeapFree(heap, 0, value);
+  return static_cast<DWORD>(length);
 }
 
 int FormatTextV(char* buffer, size_t capacity, const char* format, va_list args) {
@@ -103,21 +321,85 @@ int FormatText(char* buffer, size_t capacity, const char* format, ...) {
   return n;
 }
 
-HMODULE SysLoadLibrary(const char* name) { return LoadLibraryA(name); }
+HMODULE SysLoadLibrary(const char* name) {
+  Wide wide(name);
+  return wide.ok ? LoadLibraryW(wide.text) : nullptr;
+}
 HRSRC SysFindResource(HMODULE module, int id, const char* type) {
-  return FindResourceA(module, MAKEINTRESOURCEA(id), type);
+  Wide wideType(type);
+  return wideType.ok ? FindResourceW(module, MAKEINTRESOURCEW(id), wideType.text) : nullptr;
 }
 
 LONG SysRegOpenKey(HKEY root, const char* subKey, REGSAM access, HKEY* key) {
-  return RegOpenKeyExA(root, subKey, 0, access, key);
+  Wide wide(subKey);
+  if (!wide.ok) return ERROR_FILE_NOT_FOUND;
+  return RegOpenKeyExW(root, wide.text, 0, access, key);
 }
+
+namespace {
+
+// A value as RegQueryValueExA gives it on a code-page-932 system: the text
+// types converted to code page 932, the others as stored; values of up to
+// kTextCapacity bytes. A text that code page 932 cannot hold is refused
+// with ERROR_NO_UNICODE_TRANSLATION and left in wide (units long) for the
+// caller.
+LONG QueryValue(HKEY key, const char* name, void* data, DWORD* size,
+                wchar_t (&wide)[kWideCapacity], DWORD* units) {
+  Wide wideName(name);
+  if (!wideName.ok) return ERROR_FILE_NOT_FOUND;
+  DWORD type = 0;
+  DWORD wideSize = sizeof wide - sizeof(wchar_t);  // room for a terminator
+  LONG result = RegQueryValueExW(key, wideName.text, nullptr, &type, reinterpret_cast<BYTE*>(wide),
+                                 &wideSize);
+  if (result != ERROR_SUCCESS) return result;
+  DWORD capacity = *size;
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) {
+    *size = wideSize;
+    if (wideSize > capacity) return ERROR_MORE_DATA;
+    memcpy(data, wide, wideSize);
+    return ERROR_SUCCESS;
+  }
+  *units = wideSize / sizeof(wchar_t);
+  wide[*units] = L'\0';
+  if (*units == 0) {
+    *size = 0;
+    return ERROR_SUCCESS;
+  }
+  BOOL substituted = FALSE;
+  int needed = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide, static_cast<int>(*units),
+                                   nullptr, 0, nullptr, &substituted);
+  if (substituted) return ERROR_NO_UNICODE_TRANSLATION;
+  *size = static_cast<DWORD>(needed);
+  if (static_cast<DWORD>(needed) > capacity) return ERROR_MORE_DATA;
+  if (!ToCodePage932(wide, static_cast<int>(*units), static_cast<char*>(data), capacity))
+    return ERROR_NO_UNICODE_TRANSLATION;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 LONG SysRegQueryValue(HKEY key, const char* name, void* data, DWORD* size) {
-  return RegQueryValueExA(key, name, nullptr, nullptr, static_cast<BYTE*>(data), size);
+  wchar_t wide[kWideCapacity];
+  DWORD units = 0;
+  return QueryValue(key, name, data, size, wide, &units);
 }
 bool SysRegQueryText(HKEY key, const char* name, char* buffer, size_t capacity) {
   if (capacity == 0) return false;
+  wchar_t wide[kWideCapacity];
+  DWORD units = 0;
   DWORD size = static_cast<DWORD>(capacity);
-  if (SysRegQueryValue(key, name, buffer, &size) != ERROR_SUCCESS) {
+  LONG result = QueryValue(key, name, buffer, &size, wide, &units);
+  if (result == ERROR_NO_UNICODE_TRANSLATION) {
+    // A folder that code page 932 cannot spell: its short form, if any.
+    result = ERROR_FILE_NOT_FOUND;
+    static wchar_t shortPath[kWidePathCapacity];
+    DWORD n = GetShortPathNameW(wide, shortPath, kWidePathCapacity);
+    if (n > 0 && n < kWidePathCapacity && ToCodePage932(shortPath, -1, buffer, capacity)) {
+      size = static_cast<DWORD>(TextLength(buffer));
+      result = ERROR_SUCCESS;
+    }
+  }
+  if (result != ERROR_SUCCESS) {
     buffer[0] = '\0';
     buffer[capacity - 1] = '\0';
     return false;
@@ -127,5 +409,40 @@ bool SysRegQueryText(HKEY key, const char* name, char* buffer, size_t capacity) 
 }
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters) {
-  return GetDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
+  Wide wide(root);
+  return wide.ok && GetDiskFreeSpaceW(wide.text, sectorsPerCluster, bytesPerSector, freeClusters,
+                                      totalClusters);
 }
+BOOL SysCallFreeSpaceEx(SysFreeSpaceExFunction function, const char* root,
+                        ULARGE_INTEGER* available, ULARGE_INTEGER* total, ULARGE_INTEGER* free) {
+  Wide wide(root);
+  return wide.ok && function(wide.text, available, total, free);
+}
+
+namespace {
+
+int CALLBACK NoteFont(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM found) {
+  if (font->lfFaceName[0] == L'@') return 1;  // a vertical face: go on
+  lstrcpynW(reinterpret_cast<wchar_t*>(found), font->lfFaceName, LF_FACESIZE);
+  return 0;
+}
+
+bool FindJapaneseFont(const wchar_t* face, wchar_t (&found)[LF_FACESIZE]) {
+  LOGFONTW wanted{};
+  wanted.lfCharSet = SHIFTJIS_CHARSET;
+  if (face) lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+  found[0] = L'\0';
+  HDC screen = GetDC(nullptr);
+  if (!screen) return false;
+  EnumFontFamiliesExW(screen, &wanted, NoteFont, reinterpret_cast<LPARAM>(found), 0);
+  ReleaseDC(nullptr, screen);
+  return found[0] != L'\0';
+}
+
+}  // namespace
+
+bool SysJapaneseFontInstalled(const wchar_t* face) {
+  wchar_t found[LF_FACESIZE];
+  return face[0] != L'\0' && FindJapaneseFont(face, found);
+}
+bool SysAnyJapaneseFont(wchar_t (&face)[LF_FACESIZE]) { return FindJapaneseFont(nullptr, face); }
