@@ -8,6 +8,7 @@
 #include "app/updater_state.h"
 #include "base/bounded_text.h"
 #include "config/error_boxes.h"
+#include "config/update_items.h"
 #include "package/block.h"
 #include "package/entry_data.h"
 #include "package/entry_name.h"
@@ -218,10 +219,12 @@ int ExtractEntry(const char* name, const char* destinationPath) {
   uint64_t available = 0, total = 0, free = 0;
   // When neither query answers there are no figures to compare with, so the
   // check is skipped; a drive that is really full then fails the write.
-  if (QueryFreeSpace(drive, &available, &total, &free) && entry.originalSize > available) {
+  uint32_t shortfall = QueryFreeSpace(drive, &available, &total, &free)
+                           ? SpaceShortfall(entry.originalSize, available)
+                           : 0;
+  if (shortfall != 0) {
     char message[kPathCapacity];
-    FormatText(message, "ディスク容量が足りません。%s ドライブに %u バイトの空き容量が必要です",
-               drive, static_cast<unsigned>(entry.originalSize - available));
+    FormatShortageText(message, drive, shortfall, false);
     ShowUpdateError(message);
     return 0;
   }
