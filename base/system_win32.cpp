@@ -211,15 +211,20 @@ int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, b
 }
 namespace {
 
+enum class IniCopy {
+  Made,      // the copy's name is in copy
+  NotNeeded, // the file is missing, empty, unreadable, or starts with a byte
+             // order mark of its own, which the system decodes it by on
+             // every system
+  Failed,    // no copy could be written
+};
+
 // A UTF-16 copy, with its byte order mark, of the code page 932 file at
-// path, made in the temporary folder; its name goes to copy. False when
-// the file cannot be read, starts with a byte order mark of its own (the
-// system then decodes it by that mark on every system), or no copy can be
-// written.
-bool MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
+// path, made in the temporary folder.
+IniCopy MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return IniCopy::NotNeeded;
   DWORD size = GetFileSize(file, nullptr);
   HANDLE heap = GetProcessHeap();
   char* bytes = nullptr;
@@ -233,7 +238,7 @@ bool MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
   };
   if (!loaded || starts("\xEF\xBB\xBF", 3) || starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2)) {
     if (bytes) HeapFree(heap, 0, bytes);
-    return false;
+    return size == 0 || loaded ? IniCopy::NotNeeded : IniCopy::Failed;
   }
 
   // The same conversion the system applies to a file in its ANSI code page.
@@ -257,7 +262,7 @@ bool MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
   }
   if (text) HeapFree(heap, 0, text);
   HeapFree(heap, 0, bytes);
-  return written;
+  return written ? IniCopy::Made : IniCopy::Failed;
 }
 
 }  // namespace
@@ -265,15 +270,20 @@ bool MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
 DWORD SysGetPrivateProfileString(const char* section, const char* key, const char* fallback,
                                  char* buffer, DWORD capacity, const char* file) {
   if (capacity == 0) return 0;
-  buffer[0] = '\0';
   Wide wideSection(section), wideKey(key), wideFallback(fallback), wideFile(file);
-  if (!wideSection.ok || !wideKey.ok || !wideFallback.ok || !wideFile.ok) return 0;
+  if (!wideSection.ok || !wideKey.ok || !wideFallback.ok || !wideFile.ok) {
+    buffer[0] = '\0';
+    return 0;
+  }
   wchar_t copy[MAX_PATH];
-  bool copied = MakeUnicodeCopy(wideFile.text, copy);
+  IniCopy made = MakeUnicodeCopy(wideFile.text, copy);
+  bool copied = made == IniCopy::Made;
   // Without a copy the system reads the file in its own code page: right
   // only where that is code page 932.
-  if (!copied && GetACP() != kCodePage && GetFileAttributesW(wideFile.text) != INVALID_FILE_ATTRIBUTES)
+  if (made == IniCopy::Failed && GetACP() != kCodePage) {
+    buffer[0] = '\0';
     return 0;
+  }
   HANDLE heap = GetProcessHeap();
   auto* value = static_cast<wchar_t*>(HeapAlloc(heap, 0, capacity * sizeof(wchar_t)));
   DWORD units = 0;
