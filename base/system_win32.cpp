@@ -15,8 +15,9 @@ constexpr UINT kCodePage = 932;
 // Every text the updater hands over fits its largest buffer, so as many
 // UTF-16 units (one per character at most) and a terminator hold it.
 constexpr int kWideCapacity = static_cast<int>(kTextCapacity) + 1;
-// Paths the system hands back: its own limit, with room to spare.
-constexpr DWORD kWidePathCapacity = 32768;
+// Paths the system hands back, up to this many characters: even the short
+// form of a longer one would hardly fit the updater's 260-byte buffers.
+constexpr DWORD kWidePathCapacity = 4096;
 
 // A code page 932 argument as UTF-16. A null pointer and a numeric
 // resource id or atom (MAKEINTRESOURCE) pass unchanged. ok is false when the
