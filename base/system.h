@@ -64,14 +64,17 @@ HRSRC SysFindResource(HMODULE module, int id, const char* type);
 
 LONG SysRegOpenKey(HKEY root, const char* subKey, REGSAM access, HKEY* key);
 // Reads a value of any type into data (size bytes at most); size receives the
-// stored length. The stored bytes are taken as they are: a text value need
+// stored length. Text values come as code page 932 (as RegQueryValueExA gives
+// them on a Japanese system), values of other types as stored. The stored bytes are taken as they are: a text value need
 // not end in a NUL.
 LONG SysRegQueryValue(HKEY key, const char* name, void* data, DWORD* size);
 // Reads a value as text into buffer and always leaves it terminated inside
 // capacity, whatever type and length the stored value has: the registry does
 // not promise a NUL behind the stored bytes, and a value that fills the whole
 // buffer loses its last byte to the terminator. False when the value is
-// missing or longer than capacity.
+// missing or longer than capacity. A text value that code page 932 cannot
+// hold (a path with such characters) is taken in its short (8.3) form when
+// it names a file or folder that has one, else false.
 bool SysRegQueryText(HKEY key, const char* name, char* buffer, size_t capacity);
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters);
