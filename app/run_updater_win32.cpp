@@ -12,6 +12,7 @@
 #include "package/extract_entry.h"
 #include "package/open_package.h"
 #include "resources/resource_ids.h"
+#include "wizard/dialog_font.h"
 #include "wizard/wizard.h"
 
 namespace {
@@ -144,7 +145,7 @@ bool CheckAndRunWizard(char (&scratch)[kTextCapacity]) {
   if (!WaitForGameToClose(s.gameTitle, scratch)) return false;
   if (s.gameTitleA[0] && !WaitForGameToClose(s.gameTitleA, scratch)) return false;
 
-  INT_PTR result = SysDialogBox(s.instance, IDD_WIZARD, nullptr, WizardDialogProc, 0);
+  INT_PTR result = ShowWizardDialog(s.instance, nullptr, 0);
   // The dialog is gone: later boxes stand alone.
   s.mainWindow = nullptr;
   if (result != 0) {

@@ -1,7 +1,15 @@
 // The thin layer between the updater and the Win32 calls that take text or
-// paths. Every such call goes through one of these functions, so that how
-// text is handed to the system (today: the ANSI "A" functions, which take
-// code page 932 on a Japanese system) can change in this one place.
+// paths. Every such call goes through one of these functions. The updater's
+// texts and paths are code page 932 bytes; these functions hand them to the
+// system's UTF-16 ("W") calls converted from code page 932 explicitly, never
+// through the system's own ANSI code page, so the updater behaves the same on
+// a Japanese and on any other Windows.
+//
+// Text the system hands back (the temporary folder, the program's folder, a
+// registry text) is taken only when code page 932 holds it exactly: a folder
+// that it cannot spell is taken in its short (8.3) form where the volume
+// keeps one, else the call fails. A text that does not convert (longer than
+// the updater's buffers) makes the call fail as a missing file would.
 #pragma once
 
 #include <windows.h>
@@ -34,6 +42,10 @@ bool SysGetModuleFolder(char* folder, size_t capacity);
 // double-NUL list to with the shell (SHFileOperation, FO_COPY). Returns the
 // shell's result and whether the user aborted any part of the copy.
 int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, bool* aborted);
+// GetPrivateProfileString's results on a code-page-932 system, on every
+// system: the file is read as code page 932 text unless it starts with a
+// byte order mark, through a UTF-16 copy in the temporary folder (deleted
+// before the call returns), so that the system's own parsing rules apply.
 DWORD SysGetPrivateProfileString(const char* section, const char* key, const char* fallback,
                                  char* buffer, DWORD capacity, const char* file);
 
@@ -52,14 +64,32 @@ HRSRC SysFindResource(HMODULE module, int id, const char* type);
 
 LONG SysRegOpenKey(HKEY root, const char* subKey, REGSAM access, HKEY* key);
 // Reads a value of any type into data (size bytes at most); size receives the
-// stored length. The stored bytes are taken as they are: a text value need
+// stored length. Text values come as code page 932 (as RegQueryValueExA gives
+// them on a Japanese system), values of other types as stored. The stored bytes are taken as they are: a text value need
 // not end in a NUL.
 LONG SysRegQueryValue(HKEY key, const char* name, void* data, DWORD* size);
 // Reads a value as text into buffer and always leaves it terminated inside
 // capacity, whatever type and length the stored value has: the registry does
 // not promise a NUL behind the stored bytes, and a value that fills the whole
 // buffer loses its last byte to the terminator. False when the value is
-// missing or longer than capacity.
+// missing or longer than capacity. A text value that code page 932 cannot
+// hold (a path with such characters) is taken in its short (8.3) form when
+// it names a file or folder that has one, else false.
 bool SysRegQueryText(HKEY key, const char* name, char* buffer, size_t capacity);
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters);
+// GetDiskFreeSpaceExW, looked up at run time (it is missing on the oldest
+// systems), called with root.
+using SysFreeSpaceExFunction = BOOL(WINAPI*)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER,
+                                             PULARGE_INTEGER);
+BOOL SysCallFreeSpaceEx(SysFreeSpaceExFunction function, const char* root,
+                        ULARGE_INTEGER* available, ULARGE_INTEGER* total, ULARGE_INTEGER* free);
+
+// Dialog fonts. Face names are UTF-16 here, as in a dialog template. True
+// when a font of this face with the Shift-JIS character set is installed.
+bool SysJapaneseFontInstalled(const wchar_t* face);
+// The face of some installed font with the Shift-JIS character set (not a
+// vertical "@" face), written to face; false when there is none.
+bool SysAnyJapaneseFont(wchar_t (&face)[LF_FACESIZE]);
+INT_PTR SysDialogBoxIndirect(HINSTANCE instance, const void* dialogTemplate, HWND owner,
+                             DLGPROC procedure, LPARAM parameter);

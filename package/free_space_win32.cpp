@@ -5,19 +5,16 @@
 
 namespace {
 
-using FreeSpaceExFunction = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
-                                         PULARGE_INTEGER);
-
 // Looked up on first use and kept once found. Written without a lock: the
 // updater has one thread.
-FreeSpaceExFunction freeSpaceEx = nullptr;
+SysFreeSpaceExFunction freeSpaceEx = nullptr;
 
 int CallFreeSpaceEx(const char* root, uint64_t* available, uint64_t* total, uint64_t* free) {
   if (extractionCalls.diskFreeSpaceEx)
     return extractionCalls.diskFreeSpaceEx(root, available, total, free);
   if (!freeSpaceEx) return 0;
   ULARGE_INTEGER a{}, t{}, f{};
-  if (!freeSpaceEx(root, &a, &t, &f)) return 0;
+  if (!SysCallFreeSpaceEx(freeSpaceEx, root, &a, &t, &f)) return 0;
   *available = a.QuadPart;
   *total = t.QuadPart;
   *free = f.QuadPart;
@@ -31,8 +28,8 @@ int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint6
   if (!freeSpaceEx) {
     kernel = SysLoadLibrary("kernel32.dll");
     if (kernel) {
-      FARPROC proc = GetProcAddress(kernel, "GetDiskFreeSpaceExA");
-      freeSpaceEx = reinterpret_cast<FreeSpaceExFunction>(reinterpret_cast<void*>(proc));
+      FARPROC proc = GetProcAddress(kernel, "GetDiskFreeSpaceExW");
+      freeSpaceEx = reinterpret_cast<SysFreeSpaceExFunction>(reinterpret_cast<void*>(proc));
     }
   }
 

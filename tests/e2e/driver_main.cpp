@@ -162,9 +162,16 @@ bool StartProgram(const std::wstring& exe, const std::wstring& arguments,
 }
 
 bool DoStart(const Step& step) {
-  if (!CheckKeys(step, {"name", "exe"})) return false;
+  if (!CheckKeys(step, {"name", "exe", "temp"})) return false;
   std::string name = Arg(step, "name", "main");
   std::wstring exe = ResolvePath(Arg(step, "exe", "%E2E_UPDATER%"));
+  if (Has(step, "temp")) {
+    // The temporary folder of the updaters started from now on, and of
+    // check-temp-clean.
+    std::wstring temp = ResolvePath(Arg(step, "temp"));
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp.c_str());
+  }
   if (driver.updaters.empty()) driver.tempBefore = TempFiles();
   for (Process& earlier : driver.updaters)
     if (earlier.name == name && !HasEnded(earlier))
@@ -599,13 +606,14 @@ bool DoReg(const Step& step) {
   if (RegCreateKeyExW(HKEY_CURRENT_USER, keyName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                       &key, nullptr) != ERROR_SUCCESS)
     return Fail(step, "cannot create HKCU\\" + Arg(step, "key"));
-  std::string name = ToCodePage932(Arg(step, "name"));
+  std::wstring name = FromUtf8(Arg(step, "name"));
   std::string data;
   DWORD type = REG_SZ;
   std::string shown;
   if (Has(step, "sz")) {
-    data = ToCodePage932(ToUtf8(Expand(Arg(step, "sz"))));
-    data.push_back('\0');
+    // Stored as UTF-16, as the system keeps every text value.
+    std::wstring text = Expand(Arg(step, "sz"));
+    data.assign(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t));
     shown = "sz '" + Arg(step, "sz") + "'";
   } else if (Has(step, "binary")) {
     data = ToCodePage932(ToUtf8(Expand(Arg(step, "binary"))));
@@ -624,7 +632,7 @@ bool DoReg(const Step& step) {
     RegCloseKey(key);
     return Fail(step, "no value given (sz=, binary=, fill= or dword=)");
   }
-  LONG result = RegSetValueExA(key, name.c_str(), 0, type,
+  LONG result = RegSetValueExW(key, name.c_str(), 0, type,
                                reinterpret_cast<const BYTE*>(data.data()),
                                static_cast<DWORD>(data.size()));
   RegCloseKey(key);

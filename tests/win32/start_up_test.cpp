@@ -47,6 +47,39 @@ struct RegistryText : ::testing::Test {
 
 }  // namespace
 
+// Text values come back in code page 932 whatever the system's code page; a
+// folder that code page 932 cannot spell comes back in its short form, and
+// a text without one is refused, never passed on with '?' or look-alikes.
+TEST_F(RegistryText, TextInCodePage932OrShortFormOrNothing) {
+  std::string folder = MakeScratchFolder("zo");
+  std::wstring wideFolder(folder.begin(), folder.end());  // an ASCII path
+  std::wstring foreign = wideFolder + L"\\Zo\u00EB \u0141\u00F3d\u017A";
+  ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), nullptr));
+  struct Case {
+    std::wstring stored;
+    bool found;
+    const char* expected;  // nullptr: a short form, naming the same folder
+  } cases[] = {
+      {L"C:\\\u30B2\u30FC\u30E0\\\u30BD\u30D5\u30C8", true, "C:\\\x83\x51\x81\x5B\x83\x80\\\x83\x5C\x83\x74\x83\x67"},
+      {foreign, true, nullptr},
+      {L"C:\\Nowhere\\Zo\u00EB", false, ""},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(RegSetValueExW(key, L"InstPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.stored.c_str()),
+                             static_cast<DWORD>((c.stored.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    EXPECT_EQ(Query("InstPath"), c.found);
+    EXPECT_TRUE(Terminated());
+    if (c.expected) {
+      EXPECT_STREQ(buffer, c.expected);
+    } else {
+      for (const char* p = buffer; *p; ++p) EXPECT_LT(static_cast<unsigned char>(*p), 0x80) << buffer;
+      EXPECT_NE(SysGetFileAttributes(buffer) & FILE_ATTRIBUTE_DIRECTORY, 0u) << buffer;
+    }
+  }
+  RemoveDirectoryW(foreign.c_str());
+}
+
 TEST_F(RegistryText, AlwaysEndsInsideTheBuffer) {
   Store("Text", REG_SZ, std::string("C:\\Game", 8));
   ASSERT_TRUE(Query("Text"));

@@ -21,6 +21,7 @@
 #include "tests/support/ini_files.h"
 #include "tests/support/message_boxes_win32.h"
 #include "tests/support/test_files.h"
+#include "wizard/dialog_font.h"
 #include "wizard/update_run.h"
 #include "wizard/wizard.h"
 
@@ -68,6 +69,8 @@ struct TemplateReader {
     while (reinterpret_cast<uintptr_t>(p) % 4) ++p;
   }
 };
+
+INT_PTR CALLBACK IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 std::string DialogText(HWND dialog, int id) {
   char text[kTextCapacity] = {};
@@ -128,6 +131,43 @@ TEST(WizardTemplate, DialogIsBuiltAsTheWizardNeedsIt) {
     EXPECT_EQ(r.Get<WORD>(), c.classAtom) << c.id;
     EXPECT_EQ(r.Text(), c.text) << c.id;
     EXPECT_EQ(r.Get<WORD>(), 0) << c.id;  // no creation data
+  }
+}
+
+// Where the template's font is missing the dialog is made from a copy that
+// names another: faces shorter and longer than the original, the controls
+// unchanged behind them, and a dialog made from it drawn with that face.
+TEST(WizardTemplate, OtherFontKeepsTheControls) {
+  std::vector<uint8_t> bytes = StubResource(RT_DIALOG, IDD_WIZARD, kJapanese);
+  ASSERT_FALSE(bytes.empty());
+  TemplateFont original;
+  ASSERT_TRUE(FindTemplateFont(bytes.data(), bytes.size(), original));
+  wchar_t installed[LF_FACESIZE] = L"Japanese font missing";
+  bool haveFont = SysAnyJapaneseFont(installed);
+  for (const wchar_t* face : {L"A", L"A rather long face name here", (const wchar_t*)installed}) {
+    uint8_t changed[4096];
+    size_t size = WithTemplateFont(bytes.data(), bytes.size(), face, SHIFTJIS_CHARSET, changed,
+                                   sizeof changed);
+    ASSERT_GT(size, 0u);
+    TemplateFont font;
+    ASSERT_TRUE(FindTemplateFont(changed, size, font));
+    EXPECT_EQ(changed[font.charsetOffset], SHIFTJIS_CHARSET);
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(changed + font.faceOffset)), face);
+    EXPECT_EQ(std::vector<uint8_t>(changed + font.itemsOffset, changed + size),
+              std::vector<uint8_t>(bytes.begin() + original.itemsOffset, bytes.end()));
+    EXPECT_EQ(WithTemplateFont(bytes.data(), bytes.size(), face, 0, changed, size - 1), 0u);
+    if (face != installed || !haveFont) continue;
+    HWND dialog = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                             reinterpret_cast<LPCDLGTEMPLATEW>(changed), nullptr,
+                                             IgnoreMessages, 0);
+    ASSERT_NE(dialog, nullptr);
+    LOGFONTW used{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof used, &used);
+    EXPECT_STREQ(used.lfFaceName, installed);
+    wchar_t text[16] = {};
+    GetDlgItemTextW(dialog, IDC_NEXT, text, 16);
+    EXPECT_STREQ(text, L"次へ");
+    DestroyWindow(dialog);
   }
 }
 
