@@ -26,7 +26,7 @@ host_runs_i386 || { with_wine=no; echo "note: no 32-bit Wine here, fa2.exe not r
 
 cd "$work"
 mkdir in
-printf '[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\n' >in/UPDATE.INI
+printf '[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameClass=GAME\r\nGameDir=Game\r\n[UPDATE]\r\nRequiredDiskSpace=400000\r\nUpdateFile00=DATA.BIN\r\n' >in/UPDATE.INI
 head -c 300000 /dev/urandom >in/DATA.BIN
 "$linux/fa2" create pkg.fa2 in/UPDATE.INI in/DATA.BIN >/dev/null || bad "kit fa2 create"
 cp pkg.fa2 "$win/UPDATE.FA2"
