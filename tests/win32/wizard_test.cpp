@@ -14,7 +14,6 @@
 #include "base/system.h"
 #include "config/install_description.h"
 #include "package/block.h"
-#include "package/extract_entry.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
 #include "resources/resource_ids.h"
@@ -67,7 +66,6 @@ struct Wizard : ::testing::Test {
   void SetUp() override {
     ResetUpdaterState();
     ResetInstallDescription();
-    ResetExtractionCalls();
     updaterState.quiet = 1;
     CopyText(updaterState.caption, "テスト アップデート 1.0");
     CopyText(updaterState.gameTitle, "テスト");

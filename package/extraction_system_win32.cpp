@@ -1,0 +1,55 @@
+#include "package/extraction_system.h"
+
+#include <windows.h>
+
+#include "base/system.h"
+#include "package/block.h"
+
+namespace {
+
+using FreeSpaceExFunction = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
+                                         PULARGE_INTEGER);
+
+// Looked up on first use and kept once found (the first systems of the
+// family lack it). Written without a lock: the updater has one thread.
+FreeSpaceExFunction freeSpaceEx = nullptr;
+
+}  // namespace
+
+int ExtractionReplaceFile(const char* from, const char* to) {
+  return SysMoveFileReplace(from, to) ? 1 : 0;
+}
+
+int ExtractionFreeSpaceEx(const char* root, uint64_t* available, uint64_t* total,
+                          uint64_t* free) {
+  HMODULE kernel = nullptr;
+  if (!freeSpaceEx) {
+    kernel = SysLoadLibrary("kernel32.dll");
+    if (kernel) {
+      FARPROC proc = GetProcAddress(kernel, "GetDiskFreeSpaceExA");
+      freeSpaceEx = reinterpret_cast<FreeSpaceExFunction>(reinterpret_cast<void*>(proc));
+    }
+  }
+  ULARGE_INTEGER a{}, t{}, f{};
+  const int result = freeSpaceEx && freeSpaceEx(root, &a, &t, &f) ? 1 : 0;
+  if (result) {
+    *available = a.QuadPart;
+    *total = t.QuadPart;
+    *free = f.QuadPart;
+  }
+  if (kernel) FreeLibrary(kernel);
+  return result;
+}
+
+int ExtractionFreeSpace(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
+                        uint32_t* freeClusters, uint32_t* totalClusters) {
+  DWORD sectors = 0, bytes = 0, freeCount = 0, totalCount = 0;
+  if (!SysGetDiskFreeSpace(root, &sectors, &bytes, &freeCount, &totalCount)) return 0;
+  *sectorsPerCluster = sectors;
+  *bytesPerSector = bytes;
+  *freeClusters = freeCount;
+  *totalClusters = totalCount;
+  return 1;
+}
+
+void* ExtractionAllocate(uint32_t size) { return AllocBlock(size); }
