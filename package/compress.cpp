@@ -137,6 +137,7 @@ void EmitEnd(BitWriter& w) {
 
 constexpr int kHashBits = 16;
 constexpr size_t kChainSize = 16384;  // > window, so chain links inside it are never stale
+static_assert(kChainSize > kFarthestMatchDistance);
 
 struct MatchFinder {
   const uint8_t* data;

@@ -168,8 +168,8 @@ inline bool WholeIsEnd(uint32_t row, uint32_t y) { return (row & kWholeMaybeEnd)
 // length byte.
 constexpr size_t kInMargin = 64;
 static_assert(kInMargin >= 4 + 32 && kInMargin >= 4 + 31 + 4 + 1 + 4 + 1);
-// It writes at most the literal block, or 31 literals and a match of 282
-// bytes whose wide copy passes its end by up to 15 bytes.
+// It writes at most the literal block, or 31 literals and a longest match
+// whose wide copy passes its end by up to 15 bytes.
 constexpr size_t kCopyOvershoot = 15;
 constexpr size_t kOutMargin = 352;
 static_assert(kOutMargin >= 31 + kLongestMatch + kCopyOvershoot);
