@@ -10,8 +10,8 @@ namespace {
 using FreeSpaceExFunction = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
                                          PULARGE_INTEGER);
 
-// Looked up on first use and kept once found (the first systems of the
-// family lack it). Written without a lock: the updater has one thread.
+// Looked up on first use, as the first release of Windows 95 lacks it, and
+// kept once found. Written without a lock: the updater has one thread.
 FreeSpaceExFunction freeSpaceEx = nullptr;
 
 }  // namespace
