@@ -6,15 +6,14 @@
 // count). Prints decoded bytes per second and the ratios between the
 // decoders.
 //
-//   fa2_decode_bench [--cache DIR] [--test-inputs] [benchmark flags]
+//   fa2_decode_bench [--cache DIR] [benchmark flags]
 //
 // Data sets: the two game data files of the freedoom package and the
 // synthetic 139,309,060-byte entry. Each is compressed once by every codec
 // (our default level; level 1 as well for the synthetic entry, the level of
 // the extraction benchmark's package; zlib level 9; LZ4 high compression);
 // with --cache the streams are kept in DIR and reused when they still decode
-// to the data. --test-inputs measures instead the decoder against the earlier
-// one on the inputs of the unit tests.
+// to the data.
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 #include <lz4hc.h>
@@ -28,11 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/baseline_decoder.h"
 #include "bench/synthetic_entry.h"
 #include "package/compress.h"
 #include "package/decompress.h"
-#include "tests/support/sample_bytes.h"
 
 namespace {
 
@@ -78,13 +75,6 @@ bool Fa2Compress(const Bytes& data, int level, Bytes* stream) {
 bool Fa2Decode(const Bytes& stream, Bytes* out) {
   DecodeCounts c{};
   return DecompressStream(out->data(), out->size(), stream.data(), stream.size(), &c) == DecodeOk &&
-         c.written == out->size();
-}
-
-bool BaselineDecode(const Bytes& stream, Bytes* out) {
-  DecodeCounts c{};
-  return BaselineDecompressStream(out->data(), out->size(), stream.data(), stream.size(), &c) ==
-             DecodeOk &&
          c.written == out->size();
 }
 
@@ -242,46 +232,6 @@ double Median(std::vector<double> v) {
   return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
-// ---- the unit tests' inputs (for --test-inputs) ----
-
-// A 64-byte directory of two entries, as the updater's own package has.
-Bytes Directory() {
-  Bytes b(64, 0);
-  std::memcpy(b.data(), "UPDATE.INI", 10);
-  b[15] = 2;
-  std::memcpy(b.data() + 32, "GAME.DAT", 8);
-  b[47] = 2;
-  for (int i = 16; i < 32; ++i) b[i] = b[i + 32] = static_cast<uint8_t>(i * 7);
-  return b;
-}
-
-std::vector<DataSet> TestInputSets() {
-  struct Input {
-    const char* name;
-    Bytes data;
-  };
-  std::vector<Input> inputs = {
-      {"directory", Directory()},
-      {"random-20000", sample::RandomBytes(20000, 1)},
-      {"text-60000", sample::Text(60000)},
-      {"runs-50000", sample::Runs(50000)},
-      {"far-repeats", sample::FarRepeats()},
-      {"text-3MiB", sample::Text(3 << 20)}};
-  std::vector<DataSet> sets;
-  for (const Input& input : inputs) {
-    for (int level : {1, 2, kCompressDefaultLevel, 9}) {
-      DataSet set;
-      set.name = std::string(input.name) + "@" + std::to_string(level);
-      set.data = input.data;
-      Bytes stream = CompressStream(input.data.data(), input.data.size(), level);
-      set.decoders.push_back({"fa2", stream, Fa2Decode});
-      set.decoders.push_back({"baseline", stream, BaselineDecode});
-      sets.push_back(std::move(set));
-    }
-  }
-  return sets;
-}
-
 // ---- the large data sets ----
 
 bool AddDataSet(std::vector<DataSet>* sets, const std::string& name, Bytes data,
@@ -299,7 +249,6 @@ bool AddDataSet(std::vector<DataSet>* sets, const std::string& name, Bytes data,
     set.decoders.push_back(s);
     if (level == fa2Levels.front()) {
       set.decoders.push_back({"fa2 chunked " + std::to_string(level), s.bytes, Fa2ChunkedDecode});
-      set.decoders.push_back({"baseline " + std::to_string(level), s.bytes, BaselineDecode});
     }
   }
   Stream z{"zlib -9", {}, ZlibDecode};
@@ -346,13 +295,10 @@ void PrintTable(const std::vector<DataSet>& sets, Collector& c) {
 
 int main(int argc, char** argv) {
   std::string cacheDir;
-  bool testInputs = false;
   std::vector<char*> rest = {argv[0]};
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--cache") == 0 && i + 1 < argc) {
       cacheDir = argv[++i];
-    } else if (std::strcmp(argv[i], "--test-inputs") == 0) {
-      testInputs = true;
     } else {
       rest.push_back(argv[i]);
     }
@@ -364,29 +310,24 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 2;
 
   std::vector<DataSet> sets;
-  if (testInputs) {
-    sets = TestInputSets();
-  } else {
-    for (const char* name : {"freedoom1.wad", "freedoom2.wad"}) {
-      Bytes data;
-      if (!ReadFile(std::string("/usr/share/games/doom/") + name, &data) || data.empty()) {
-        std::fprintf(stderr,
-                     "fa2_decode_bench: /usr/share/games/doom/%s missing (package freedoom)\n",
-                     name);
-        return 1;
-      }
-      if (!AddDataSet(&sets, name, std::move(data), {kCompressDefaultLevel}, cacheDir)) return 1;
-    }
-    if (!AddDataSet(&sets, "synthetic-139MB", MakeSyntheticEntry(), {kCompressDefaultLevel, 1},
-                    cacheDir))
+  for (const char* name : {"freedoom1.wad", "freedoom2.wad"}) {
+    Bytes data;
+    if (!ReadFile(std::string("/usr/share/games/doom/") + name, &data) || data.empty()) {
+      std::fprintf(stderr, "fa2_decode_bench: /usr/share/games/doom/%s missing (package freedoom)\n",
+                   name);
       return 1;
+    }
+    if (!AddDataSet(&sets, name, std::move(data), {kCompressDefaultLevel}, cacheDir)) return 1;
   }
+  if (!AddDataSet(&sets, "synthetic-139MB", MakeSyntheticEntry(), {kCompressDefaultLevel, 1},
+                  cacheDir))
+    return 1;
 
   Collector collector;
   for (const DataSet& set : sets)
     for (const Stream& s : set.decoders)
       collector.sizes[set.name + "/" + s.label] = set.data.size();
-  for (const DataSet& set : sets) RegisterDataSet(set, testInputs ? 0.05 : 0.3);
+  for (const DataSet& set : sets) RegisterDataSet(set, 0.3);
   benchmark::RunSpecifiedBenchmarks(&collector);
   PrintTable(sets, collector);
   return collector.failed ? 1 : 0;

@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "package/fa2_format.h"
+
 namespace {
 
-constexpr size_t kMaxDistance = 8192;      // general matches
-constexpr size_t kMaxPairDistance = 2303;  // two-byte matches
-constexpr size_t kMinMatch = 3;
-constexpr size_t kMaxMatch = 282;
 constexpr size_t kNone = SIZE_MAX;
 
 // The optimal parse works on blocks so that its per-position arrays stay
@@ -31,8 +29,13 @@ constexpr uint32_t LengthBits(size_t len) {
 
 constexpr uint32_t MatchBits(size_t d, size_t len) { return 2 + DistanceBits(d) + LengthBits(len); }
 
-static_assert(MatchBits(8192, 282) == 31);
-static_assert(MatchBits(1, 3) == 13);
+static_assert(MatchBits(kFarthestMatchDistance, kLongestMatch) == 31);
+static_assert(MatchBits(1, kShortestMatch) == 13);
+// The emitters' last classes end at the format's limits (the far two-byte
+// code's last value, 2047, being the end code).
+static_assert(257 + 2046 == kFarthestPairDistance);
+static_assert(4096 + 4095 + 1 == kFarthestMatchDistance);
+static_assert(27 + 255 == kLongestMatch);
 
 // ---- stream writer ----
 
@@ -134,6 +137,7 @@ void EmitEnd(BitWriter& w) {
 
 constexpr int kHashBits = 16;
 constexpr size_t kChainSize = 16384;  // > window, so chain links inside it are never stale
+static_assert(kChainSize > kFarthestMatchDistance);
 
 struct MatchFinder {
   const uint8_t* data;
@@ -180,7 +184,7 @@ inline void InsertUpTo(MatchFinder& f, size_t pos) {
 inline size_t PairDistance(const MatchFinder& f, size_t pos, size_t limit) {
   if (pos + 2 > limit) return 0;
   size_t q = f.lastPair[Pair(f.data + pos)];
-  if (q == kNone || pos - q > kMaxPairDistance) return 0;
+  if (q == kNone || pos - q > kFarthestPairDistance) return 0;
   return pos - q;
 }
 
@@ -208,14 +212,14 @@ struct Match {
 // many; stops early at niceLength.
 int FindMatches(const MatchFinder& f, size_t pos, size_t limit, int depth, size_t niceLength,
                 Match* matches) {
-  size_t maxLen = std::min(kMaxMatch, limit - pos);
-  if (maxLen < kMinMatch) return 0;
+  size_t maxLen = std::min<size_t>(kLongestMatch, limit - pos);
+  if (maxLen < kShortestMatch) return 0;
   const uint8_t* cur = f.data + pos;
-  size_t best = kMinMatch - 1;
+  size_t best = kShortestMatch - 1;
   int count = 0;
   size_t cand = f.head[Hash3(cur)];
   size_t last = pos;
-  while (cand != kNone && cand < last && pos - cand <= kMaxDistance && depth-- > 0) {
+  while (cand != kNone && cand < last && pos - cand <= kFarthestMatchDistance && depth-- > 0) {
     const uint8_t* p = f.data + cand;
     if (p[best] == cur[best] && p[0] == cur[0]) {
       size_t len = MatchLength(p, cur, maxLen);
@@ -239,15 +243,15 @@ struct LevelParams {
 
 LevelParams ParamsFor(int level) {
   static const LevelParams table[] = {
-      {4, 32, false},    // 1
-      {32, 282, false},  // 2
-      {8, 48, true},     // 3
-      {16, 96, true},    // 4
-      {32, 160, true},   // 5
-      {64, 282, true},   // 6
-      {128, 282, true},  // 7
-      {256, 282, true},  // 8
-      {1024, 282, true}, // 9
+      {4, 32, false},              // 1
+      {32, kLongestMatch, false},  // 2
+      {8, 48, true},               // 3
+      {16, 96, true},              // 4
+      {32, 160, true},             // 5
+      {64, kLongestMatch, true},   // 6
+      {128, kLongestMatch, true},  // 7
+      {256, kLongestMatch, true},  // 8
+      {1024, kLongestMatch, true}, // 9
   };
   return table[std::clamp(level, kCompressMinLevel, kCompressMaxLevel) - 1];
 }
@@ -255,7 +259,7 @@ LevelParams ParamsFor(int level) {
 // Greedy: at each position the longest match found, else a two-byte match,
 // else a literal.
 void CompressGreedy(MatchFinder& f, BitWriter& w, const LevelParams& params) {
-  Match matches[kMaxMatch];
+  Match matches[kLongestMatch];
   size_t pos = 0;
   while (pos < f.size) {
     InsertUpTo(f, pos);
@@ -284,7 +288,7 @@ void CompressOptimal(MatchFinder& f, BitWriter& w, const LevelParams& params) {
   std::vector<uint16_t> stepLength;  // 1 literal, 2 pair, 3.. general match
   std::vector<uint16_t> stepDistance;
   std::vector<Match> path;
-  Match matches[kMaxMatch];
+  Match matches[kLongestMatch];
 
   for (size_t start = 0; start < f.size; start += kBlockSize) {
     size_t end = std::min(f.size, start + kBlockSize);
@@ -318,7 +322,7 @@ void CompressOptimal(MatchFinder& f, BitWriter& w, const LevelParams& params) {
         skipUntil = i + longest;
         continue;
       }
-      size_t len = kMinMatch;
+      size_t len = kShortestMatch;
       for (int m = 0; m < count; ++m) {
         size_t d = matches[m].distance;
         uint32_t dBits = 2 + DistanceBits(d);

@@ -1,6 +1,5 @@
 // Compressor for the FA2 compressed stream (the format the package decoder
-// reads): literals, two-byte matches and general matches of 3 to 282 bytes at
-// distances up to 8192, 32-bit control words interleaved with data bytes.
+// reads; its codes and limits in package/fa2_format.h).
 #pragma once
 
 #include <cstddef>

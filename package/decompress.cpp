@@ -25,10 +25,6 @@ inline uint32_t Load32(const uint8_t* p) {
 
 // ---- the code tables ----
 
-constexpr uint32_t kLongestMatchLength = 282;
-constexpr uint32_t kFarthestMatchDistance = 8192;
-static_assert(kFarthestMatchDistance == kDecodeHistory);
-
 // A match opens with a 0 bit; the next five bits at most tell its kind:
 //   01 0 Y             two-byte match, distance Y+1
 //   01 1 Y ttt         two-byte match, distance Y*8+t+257, or the end code
@@ -68,8 +64,9 @@ constexpr std::array<MatchHead, 32> MakeMatchHeads() {
 }
 constexpr std::array<MatchHead, 32> kMatchHeads = MakeMatchHeads();
 static_assert(kMatchHeads[0].base + (255u << 4 | 15u) + 1 == kFarthestMatchDistance);
-static_assert(kMatchHeads[24].base + (255u << 3 | 6u) + 1 == 2303);  // the farthest two-byte match
-static_assert(kMatchHeads[24].base + (255u << 3 | 7u) + 1 <= kFarthestMatchDistance);
+static_assert(kMatchHeads[24].base + (255u << 3 | 6u) + 1 == kFarthestPairDistance);
+static_assert(kMatchHeads[24].base + (255u << 3 | 7u) + 1 == kMatchHeads[24].endDistance);
+static_assert(kMatchHeads[24].endDistance <= kFarthestMatchDistance);
 
 // The length code of a general match, read after the distance's low bits:
 // 1 -> 3, 01 -> 4, 001 t -> 5+t, 0001 tt -> 7+t, 00001 tttt -> 11+t,
@@ -97,7 +94,8 @@ constexpr std::array<LengthCode, 1024> MakeLengthCodes() {
   return t;
 }
 constexpr std::array<LengthCode, 1024> kLengthCodes = MakeLengthCodes();
-static_assert(kLengthCodes[0].length + 255 == kLongestMatchLength);
+static_assert(kLengthCodes[0].length + 255 == kLongestMatch);
+static_assert(kLengthCodes[0x100].length == kShortestMatch);
 static_assert(kLengthCodes[0x1F].length == 26 && kLengthCodes[0x1F].codeBits == 9);
 
 // After the distance byte come at most 4 low bits and a 9-bit length code.
@@ -170,11 +168,11 @@ inline bool WholeIsEnd(uint32_t row, uint32_t y) { return (row & kWholeMaybeEnd)
 // length byte.
 constexpr size_t kInMargin = 64;
 static_assert(kInMargin >= 4 + 32 && kInMargin >= 4 + 31 + 4 + 1 + 4 + 1);
-// It writes at most the literal block, or 31 literals and a match of 282
-// bytes whose wide copy passes its end by up to 15 bytes.
+// It writes at most the literal block, or 31 literals and a longest match
+// whose wide copy passes its end by up to 15 bytes.
 constexpr size_t kCopyOvershoot = 15;
 constexpr size_t kOutMargin = 352;
-static_assert(kOutMargin >= 31 + kLongestMatchLength + kCopyOvershoot);
+static_assert(kOutMargin >= 31 + kLongestMatch + kCopyOvershoot);
 // A chunk's last step starts before the chunk's end; the slack takes it whole
 // on the fast path, overshoot included.
 static_assert(kDecodeChunkSlack >= kOutMargin);
@@ -448,10 +446,9 @@ inline FastOutcome DecodeFastSteps(StreamPosition& position, uint8_t*& outRef,
 //
 // Codes go through the fast path while its margins hold: then no code can
 // run out of input or output. Closer to either end, one code at a time goes
-// through the careful path, which checks every read and write: whole codes
-// from the tables where the bytes they need are there, otherwise bit by bit
-// in the stream's order. The two share the position, so they can take turns
-// at any code.
+// through the careful path, which reads it bit by bit in the stream's order,
+// through the same tables, and checks every read and write. The two share
+// the position, so they can take turns at any code.
 template <bool kChunked>
 DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position,
                          const uint8_t* windowStart, uint8_t*& outRef, uint8_t* outEnd,
@@ -511,139 +508,50 @@ DecodeResult DecodeCodes(const uint8_t* inEnd, StreamPosition& position,
   for (;;) {
     if (kChunked && out >= stop) break;  // the piece is full, at a code boundary
 
-    // Whole codes first, as on the fast path, where the input and the
-    // output show that nothing can run short in them: a literal run as far
-    // as both reach, a match whose control bits are all in this word and
-    // whose bytes are there.
-    uint32_t distance, length, y;
-    if (bitsLeft == 0) {
-      SAFETY_CHECK(inEnd - in >= 4, DecodeTruncated);
-      bits = WordAtTop(Load32(in));
-      in += 4;
-      bitsLeft = 32;
-    }
-    if (const int literals = LeadingLiterals(bits)) {
-      size_t n = static_cast<size_t>(literals);
-      if (n > static_cast<size_t>(inEnd - in)) n = static_cast<size_t>(inEnd - in);
-      if (n > static_cast<size_t>(outEnd - out)) n = static_cast<size_t>(outEnd - out);
-      if (n != 0) {
-        std::memcpy(out, in, n);
-        in += n;
-        out += n;
-        bits = ShiftedOut(bits, static_cast<int>(n));
-        bitsLeft -= static_cast<int>(n);
-        continue;
-      }
-    } else if (const uint32_t whole = kWholeMatches[bits >> (kControlBits - kWholeMatchBits)],
-               used = whole & kWholeBitsMask;
-               used - 1 < static_cast<uint32_t>(bitsLeft) &&
-               static_cast<size_t>(inEnd - in) > ((whole & kWholeLengthByte) ? 1u : 0u)) {
-      y = *in++;
-      distance = WholeDistance(whole, y);
-      length = WholeLength(whole);
-      if (whole & kWholeLengthByte) length += *in++;
-      bits <<= used;
-      bitsLeft -= static_cast<int>(used);
-      if (WholeIsEnd(whole, y)) {
-        ended = true;
-        goto done;
-      }
-      SAFETY_CHECK(distance <= static_cast<size_t>(out - windowStart), DecodeBadDistance);
-      SAFETY_CHECK(static_cast<size_t>(outEnd - out) >= length, DecodeOutputFull);
-      CopyMatchExactly(out, distance, length);
-      out += length;
-      continue;
-    }
-
-    // Otherwise one code bit by bit, every read checked in the stream's
-    // order, which also finds where a stream runs short.
+    uint32_t y;
     NEXT_BIT();
-    if (bit) {  // 1 Y: literal
+    if (bit) {  // 1 Y: a literal
       NEXT_BYTE(y);
       SAFETY_CHECK(out < outEnd, DecodeOutputFull);
       *out++ = static_cast<uint8_t>(y);
       continue;
     }
-    NEXT_BIT();
-    if (bit) {  // 01: two-byte match
+
+    // A match. Its first part, bit by bit from the leading 0 on: the row of
+    // the bits read so far (the missing ones taken as zeros) belongs to a
+    // longer code until the part is whole, as the codes are prefix-free.
+    uint32_t code = 0;
+    int codeBits = 1;
+    MatchHead head = kMatchHeads[0];
+    while (head.codeBits > codeBits) {
       NEXT_BIT();
+      code = code * 2 + bit;
+      ++codeBits;
+      head = kMatchHeads[code << (kMatchHeadBits - codeBits)];
+    }
+    NEXT_BYTE(y);
+    uint32_t low = 0;
+    NEXT_BITS(head.lowBits, low);
+    const uint32_t distance = head.base + (y << head.lowBits | low) + 1;
+    if (distance == head.endDistance) {
+      ended = true;
+      goto done;
+    }
+
+    // Its length code the same way (a two-byte match's row has no bits).
+    code = 0;
+    codeBits = 0;
+    LengthCode lengthCode = kLengthCodes[head.lengthRows];
+    while (lengthCode.codeBits > codeBits) {
+      NEXT_BIT();
+      code = code * 2 + bit;
+      ++codeBits;
+      lengthCode = kLengthCodes[head.lengthRows + (code << (kLengthCodeBits - codeBits))];
+    }
+    uint32_t length = lengthCode.length;
+    if (lengthCode.byteFollows) {
       NEXT_BYTE(y);
-      if (!bit) {
-        distance = y + 1;
-      } else {
-        uint32_t n = y;
-        NEXT_BITS(3, n);
-        if (n == kEndCode) {
-          ended = true;
-          goto done;
-        }
-        distance = n + 257;
-      }
-      SAFETY_CHECK(distance <= static_cast<size_t>(out - windowStart), DecodeBadDistance);
-      SAFETY_CHECK(outEnd - out >= 2, DecodeOutputFull);
-      out[0] = out[0 - static_cast<ptrdiff_t>(distance)];
-      out[1] = out[1 - static_cast<ptrdiff_t>(distance)];
-      out += 2;
-      continue;
-    }
-    {  // 00: general match, distance class prefix first
-      uint32_t v;
-      int lowBits;
-      uint32_t base;
-      NEXT_BIT();
-      if (bit) {
-        lowBits = 1, base = 0;
-      } else {
-        NEXT_BIT();
-        if (bit) {
-          lowBits = 1, base = 512;
-        } else {
-          NEXT_BIT();
-          if (bit) {
-            lowBits = 2, base = 1024;
-          } else {
-            NEXT_BIT();
-            if (bit) lowBits = 3, base = 2048;
-            else lowBits = 4, base = 4096;
-          }
-        }
-      }
-      NEXT_BYTE(v);
-      NEXT_BITS(lowBits, v);
-      distance = base + v + 1;
-    }
-    NEXT_BIT();
-    if (bit) {
-      length = 3;
-    } else {
-      NEXT_BIT();
-      if (bit) {
-        length = 4;
-      } else {
-        NEXT_BIT();
-        if (bit) {
-          length = 0;
-          NEXT_BITS(1, length);
-          length += 5;
-        } else {
-          NEXT_BIT();
-          if (bit) {
-            length = 0;
-            NEXT_BITS(2, length);
-            length += 7;
-          } else {
-            NEXT_BIT();
-            if (bit) {
-              length = 0;
-              NEXT_BITS(4, length);
-              length += 11;
-            } else {
-              NEXT_BYTE(length);
-              length += 27;
-            }
-          }
-        }
-      }
+      length += y;
     }
     SAFETY_CHECK(distance <= static_cast<size_t>(out - windowStart), DecodeBadDistance);
     SAFETY_CHECK(static_cast<size_t>(outEnd - out) >= length, DecodeOutputFull);

@@ -1,7 +1,5 @@
-// Decoder of the FA2 compressed stream: 32-bit control words (read most
-// significant bit first) interleaved with data bytes, coding literals,
-// two-byte matches and general matches of 3 to 282 bytes at distances up to
-// 8192, ended by a dedicated end code.
+// Decoder of the FA2 compressed stream (its codes and limits in
+// package/fa2_format.h).
 //
 // Two forms share one decoding loop: DecompressStream decodes a whole stream
 // into one block; the chunked form (BeginChunkedDecode, DecodeChunk) decodes
@@ -12,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "package/fa2_format.h"
 
 enum DecodeResult {
   DecodeOk = 0,
@@ -70,7 +70,7 @@ const char* DecodeResultText(DecodeResult result);
 // what DecompressStream returns and counts for the same stream with
 // capacity = the capacity given to BeginChunkedDecode.
 
-constexpr size_t kDecodeHistory = 8192;    // the farthest a match reaches back
+constexpr size_t kDecodeHistory = kFarthestMatchDistance;
 constexpr size_t kDecodeChunkSlack = 352;  // how far the last code may pass chunkSize
 
 constexpr size_t ChunkedDecodeBufferSize(size_t chunkSize) {

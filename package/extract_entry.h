@@ -52,24 +52,3 @@ void AbandonTemporaryFile(TemporaryFile* file);
 // available to the caller, the drive's total size and, when free is given,
 // all free bytes. Nonzero on success; on failure the outputs are untouched.
 int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint64_t* free);
-
-// The system calls behind the failures that no real condition produces in a
-// test (a failing replace, failing free-space queries, figures of any size,
-// an allocation that cannot be had whatever the address space).
-// Tests may point them elsewhere; ResetExtractionCalls restores the real ones.
-struct ExtractionCalls {
-  // Moves from over to, replacing to. Nonzero on success.
-  int (*replaceFile)(const char* from, const char* to);
-  // Stands in for GetDiskFreeSpaceExA when set; when none, the address
-  // looked up in kernel32 is used.
-  int (*diskFreeSpaceEx)(const char* root, uint64_t* available, uint64_t* total,
-                         uint64_t* free);
-  // GetDiskFreeSpaceA.
-  int (*diskFreeSpace)(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
-                       uint32_t* freeClusters, uint32_t* totalClusters);
-  // Takes the working buffer a compressed entry is decoded through
-  // (AllocBlock); none on failure.
-  void* (*allocate)(uint32_t size);
-};
-extern ExtractionCalls extractionCalls;
-void ResetExtractionCalls();

@@ -13,25 +13,9 @@
 #include "package/block.h"
 #include "package/entry_data.h"
 #include "package/entry_name.h"
+#include "package/extraction_system.h"
 
 namespace {
-
-int RealReplaceFile(const char* from, const char* to) {
-  return SysMoveFileReplace(from, to) ? 1 : 0;
-}
-
-int RealDiskFreeSpace(const char* root, uint32_t* sectorsPerCluster, uint32_t* bytesPerSector,
-                      uint32_t* freeClusters, uint32_t* totalClusters) {
-  DWORD sectors = 0, bytes = 0, freeCount = 0, totalCount = 0;
-  if (!SysGetDiskFreeSpace(root, &sectors, &bytes, &freeCount, &totalCount)) return 0;
-  *sectorsPerCluster = sectors;
-  *bytesPerSector = bytes;
-  *freeClusters = freeCount;
-  *totalClusters = totalCount;
-  return 1;
-}
-
-constexpr ExtractionCalls kRealCalls = {RealReplaceFile, nullptr, RealDiskFreeSpace, AllocBlock};
 
 // True when path fits a path buffer (fewer than kPathCapacity bytes).
 bool PathFits(const char* path) {
@@ -118,10 +102,6 @@ bool SetTimes(HANDLE file, const FileTime* fileTime) {
 
 static_assert(sizeof(FileTime) == sizeof(FILETIME));
 
-ExtractionCalls extractionCalls = kRealCalls;
-
-void ResetExtractionCalls() { extractionCalls = kRealCalls; }
-
 int BeginTemporaryFile(const char* destination, TemporaryFile* file) {
   file->handle = INVALID_HANDLE_VALUE;
   if (!PathFits(destination)) return 0;
@@ -148,7 +128,7 @@ int FinishTemporaryFile(TemporaryFile* file, const FileTime* fileTime) {
   bool ok = !fileTime || SetTimes(static_cast<HANDLE>(file->handle), fileTime);
   if (!CloseHandle(static_cast<HANDLE>(file->handle))) ok = false;
   file->handle = INVALID_HANDLE_VALUE;
-  ok = ok && extractionCalls.replaceFile(file->path, file->destination);
+  ok = ok && ExtractionReplaceFile(file->path, file->destination);
   if (!ok) {
     SysDeleteFile(file->path);
     return 0;
@@ -238,7 +218,7 @@ int ExtractEntry(const char* name, const char* destinationPath) {
   // whatever the entry's size; a stored one is written from the package.
   uint8_t* buffer = nullptr;
   if (reader.compressed) {
-    buffer = static_cast<uint8_t*>(extractionCalls.allocate(static_cast<uint32_t>(kEntryBufferSize)));
+    buffer = static_cast<uint8_t*>(ExtractionAllocate(static_cast<uint32_t>(kEntryBufferSize)));
     if (!buffer) {
       ShowUpdateError("Can't Allocate Memory !!");
       return 0;

@@ -56,12 +56,23 @@ constexpr uint64_t PaddedSize64(uint32_t storedSize) {
   return (uint64_t{storedSize} + (kDataAlignment - 1)) & ~uint64_t{kDataAlignment - 1};
 }
 
-// The most a compressed stream can decode to. The longest match, 282 bytes,
-// costs 25 bits (2 + 1 + 8 + 1 for the distance, 5 + 8 for the length) and no
-// code gives more bytes per bit, so n stream bytes never give more than
+// ---- The compressed stream ----
+// 32-bit control words (read most significant bit first) interleaved with
+// data bytes, coding literals, two-byte matches, general matches and an end
+// code (package/decompress.cpp spells the codes out). The limits of the
+// codes, which the decoder's tables and the compressor are checked against:
+constexpr uint32_t kShortestMatch = 3;             // of a general match
+constexpr uint32_t kLongestMatch = 282;            // 27 plus a length byte
+constexpr uint32_t kFarthestMatchDistance = 8192;  // 4096 plus 12 bits
+// A two-byte match reaches 257 plus 11 bits, less the last value, which is
+// the end code.
+constexpr uint32_t kFarthestPairDistance = 2303;
+
+// The most a compressed stream can decode to. The longest match costs 25
+// bits (2 + 1 + 8 + 1 for the distance, 5 + 8 for the length) and no code
+// gives more bytes per bit, so n stream bytes never give more than
 // n * 8 * 282 / 25, about 90 times n. A compressed directory that claims more
 // than this of the bytes left for it is refused before a block is taken.
-constexpr uint32_t kLongestMatch = 282;
 constexpr uint32_t kLongestMatchBits = 25;
 constexpr uint64_t MaxDecodedBytes(uint64_t streamBytes) {
   return streamBytes * 8 * kLongestMatch / kLongestMatchBits;

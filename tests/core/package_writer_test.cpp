@@ -311,7 +311,7 @@ TEST(PackageWriter, DirectoryAtTheFormatsLargestExpansionOpens) {
 
 // One entry of the size of the program's largest, compressed at level 1:
 // a deterministic mix of literals, short and long repeats.
-TEST(Slow, LargeEntryOf139MBRoundTrip) {
+TEST(LargeEntry, Of139MBRoundTripsThroughAPackage) {
   constexpr size_t kSize = 139309060;
   Bytes data(kSize);
   uint32_t s = 2024;

@@ -1,7 +1,5 @@
-// Deterministic sample data for the compressor and decoder: the inputs of the
-// unit tests, which the decoding benchmark measures too (its test-inputs
-// set), so both see the same bytes. Header only, so that the benchmark can use
-// it without the test libraries.
+// Deterministic sample data for the tests of the compressor, the decoder and
+// extraction.
 #pragma once
 
 #include <algorithm>

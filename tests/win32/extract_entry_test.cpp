@@ -18,6 +18,7 @@
 #include "package/block.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
+#include "tests/support/extraction_fakes_win32.h"
 #include "tests/support/message_boxes_win32.h"
 #include "tests/support/sample_bytes.h"
 #include "tests/support/test_files.h"
@@ -63,7 +64,7 @@ PackageEntry* EntryIn(Bytes& bytes, uint32_t index) {
 
 void Load(LoadedPackage& p) {
   ResetUpdaterState();
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   p.package = OpenPackage(p.bytes.data(), static_cast<uint32_t>(p.bytes.size()));
   ASSERT_NE(p.package, nullptr);
   updaterState.packageBytes = p.bytes.data();
@@ -112,14 +113,6 @@ uint64_t RealAvailable(const std::string& root) {
 }
 
 int FailingReplace(const char*, const char*) { return 0; }
-int FailingFreeSpaceEx(const char*, uint64_t*, uint64_t*, uint64_t*) { return 0; }
-int FailingFreeSpace(const char*, uint32_t*, uint32_t*, uint32_t*, uint32_t*) { return 0; }
-uint64_t fakeAvailable = 0;
-int FakeFreeSpaceEx(const char*, uint64_t* available, uint64_t* total, uint64_t* free) {
-  *available = *total = fakeAvailable;
-  if (free) *free = fakeAvailable;
-  return 1;
-}
 
 }  // namespace
 
@@ -252,10 +245,10 @@ TEST(ExtractEntry, FailedReplaceLeavesTheOriginalAsItWasAndNoTemporary) {
   Bytes original = Text("original\r\nbytes\0!");
   ASSERT_TRUE(WriteWholeFile(path, original));
   ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
-  extractionCalls.replaceFile = FailingReplace;
+  extractionFakes.replaceFile = FailingReplace;
   BoxWatcher watcher;
   EXPECT_EQ(ExtractEntry("GAME.EXE", path.c_str()), 0);
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   EXPECT_EQ(ReadWholeFile(path), original);
   EXPECT_TRUE(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(FolderListing(dir), std::vector<std::string>{"GAME.EXE"});
@@ -322,10 +315,10 @@ TEST(WriteFileWithTime, AReplacedFileIsASuccessAndCarriesItsTime) {
   std::string dir = MakeScratchFolder("moved");
   std::string path = dir + "\\GAME.DAT";
   ASSERT_TRUE(WriteWholeFile(path, Text("old")));
-  extractionCalls.replaceFile = ReplaceAndMoveOn;
+  extractionFakes.replaceFile = ReplaceAndMoveOn;
   FileTime time{static_cast<uint32_t>(kTime), static_cast<uint32_t>(kTime >> 32)};
   EXPECT_EQ(WriteFileWithTime(path.c_str(), "new", 3, &time), 1);
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   std::string moved = path + ".MOVED";
   EXPECT_EQ(ReadWholeFile(moved), Text("new"));
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -445,12 +438,11 @@ TEST(ExtractEntry, ShortfallAbove2To31IsShownUnsigned) {
   EntryIn(p.bytes, 0)->originalSize = 3000001000u;  // fails the check before any decoding
   Load(p);
   CopyText(updaterState.caption, "ゲーム アップデート");
-  fakeAvailable = 1000;
-  extractionCalls.diskFreeSpaceEx = FakeFreeSpaceEx;
+  FakeAvailableSpace(1000);
   std::string dir = MakeScratchFolder("shortfall");
   BoxWatcher watcher;
   EXPECT_EQ(ExtractEntry("BIG.DAT", (dir + "\\BIG.DAT").c_str()), 0);
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   EXPECT_TRUE(FolderListing(dir).empty());
   ASSERT_EQ(watcher.boxes.size(), 1u);
   EXPECT_EQ(watcher.boxes[0].text, "ディスク容量が足りません。" + dir.substr(0, 2) +
@@ -458,22 +450,19 @@ TEST(ExtractEntry, ShortfallAbove2To31IsShownUnsigned) {
   EXPECT_EQ(watcher.boxes[0].caption, "ゲーム アップデート");
 }
 
-void* NoBlock(uint32_t) { return nullptr; }
-
 TEST(ExtractEntry, FourGiBAvailableAlwaysPassesTheCheck) {
   LoadedPackage p;
   p.bytes = Build({{"BIG.DAT", Repeat('z', 4000)}}, false);
   EntryIn(p.bytes, 0)->originalSize = 0xFFFFFFFFu;
   Load(p);
-  fakeAvailable = uint64_t{4} << 30;
-  extractionCalls.diskFreeSpaceEx = FakeFreeSpaceEx;
+  FakeAvailableSpace(uint64_t{4} << 30);
   // Past the space check comes the working buffer the entry is decoded
   // through; that it cannot be had is reported, and nothing is written.
-  extractionCalls.allocate = NoBlock;
+  extractionFakes.allocationFails = true;
   std::string dir = MakeScratchFolder("fourgib");
   BoxWatcher watcher;
   EXPECT_EQ(ExtractEntry("BIG.DAT", (dir + "\\BIG.DAT").c_str()), 0);
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   ASSERT_EQ(watcher.boxes.size(), 1u);
   EXPECT_EQ(watcher.boxes[0].text, "Can't Allocate Memory !!");
   EXPECT_EQ(GetFileAttributesA((dir + "\\BIG.DAT").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -483,8 +472,7 @@ TEST(ExtractEntry, WithoutFreeSpaceFiguresTheCheckIsSkipped) {
   LoadedPackage p;
   p.bytes = Build({{"A.DAT", Text("written anyway")}}, true);
   Load(p);
-  extractionCalls.diskFreeSpaceEx = FailingFreeSpaceEx;
-  extractionCalls.diskFreeSpace = FailingFreeSpace;
+  FailBothFreeSpaceQueries();
   uint64_t available = 7, total = 8, free = 9;
   EXPECT_EQ(QueryFreeSpace("C:", &available, &total, &free), 0);
   EXPECT_EQ(available, 7u);  // outputs untouched on failure
@@ -493,17 +481,17 @@ TEST(ExtractEntry, WithoutFreeSpaceFiguresTheCheckIsSkipped) {
   std::string dir = MakeScratchFolder("nofigures");
   BoxWatcher watcher;
   EXPECT_EQ(ExtractEntry("A.DAT", (dir + "\\A.DAT").c_str()), 1);
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   EXPECT_EQ(ReadWholeFile(dir + "\\A.DAT"), Text("written anyway"));
   EXPECT_TRUE(watcher.boxes.empty());
 }
 
 TEST(QueryFreeSpace, FallbackFiguresGiveFreeEqualToAvailable) {
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   uint64_t available = 0, total = 0, free = 1;
   ASSERT_NE(QueryFreeSpace("C:", &available, &total, &free), 0);
   EXPECT_GT(total, 0u);
-  extractionCalls.diskFreeSpaceEx = FailingFreeSpaceEx;
+  extractionFakes.freeSpaceExFails = true;
   available = total = 0;
   free = 1;
   ASSERT_NE(QueryFreeSpace("C:", &available, &total, &free), 0);
@@ -511,21 +499,21 @@ TEST(QueryFreeSpace, FallbackFiguresGiveFreeEqualToAvailable) {
   EXPECT_LE(available, total);
   EXPECT_EQ(free, available);
   EXPECT_NE(QueryFreeSpace("C:", &available, &total, nullptr), 0);  // free may be none
-  ResetExtractionCalls();
+  ResetExtractionFakes();
 }
 
 TEST(SmallDrive, FiguresAreTheDrivesOwnInBothQueries) {
   if (!SmallDrive()) GTEST_SKIP() << "FA2_SMALL_DRIVE not set";
   std::string drive = CleanSmallDrive();
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   uint64_t available = 0, total = 0, free = 0;
   ASSERT_NE(QueryFreeSpace(drive.c_str(), &available, &total, &free), 0);
   EXPECT_EQ(total, 1048576u);
   EXPECT_LE(available, total);
-  extractionCalls.diskFreeSpaceEx = FailingFreeSpaceEx;
+  extractionFakes.freeSpaceExFails = true;
   uint64_t fallbackAvailable = 0, fallbackTotal = 0, fallbackFree = 1;
   ASSERT_NE(QueryFreeSpace(drive.c_str(), &fallbackAvailable, &fallbackTotal, &fallbackFree), 0);
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   EXPECT_EQ(fallbackTotal, 1048576u);
   EXPECT_EQ(fallbackAvailable, available);
   EXPECT_EQ(fallbackFree, fallbackAvailable);
@@ -548,7 +536,7 @@ TEST(SmallDrive, ShortWriteLeavesTheOriginalByteIdentical) {
 TEST(SmallDrive, SpaceCheckIgnoresTheFileBeingReplaced) {
   if (!SmallDrive()) GTEST_SKIP() << "FA2_SMALL_DRIVE not set";
   std::string drive = CleanSmallDrive();
-  ResetExtractionCalls();
+  ResetExtractionFakes();
   // The old file takes part of the drive; an entry of the remaining free
   // space plus one byte would fit once the old file is gone, yet is refused.
   std::string path = drive + "\\GAME.DAT";

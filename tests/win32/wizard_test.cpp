@@ -1,8 +1,8 @@
-// The wizard dialog as the updater program carries it (its template and
-// manifest are read from the built stub, updater.exe), the dialog's busy
-// handling, and the update run's refusals: paths that would not fit their
-// buffers, disc numbers outside 0 to 9, and copy items without a disc
-// number, which come from the program's own folder.
+// The wizard dialog made from the template the updater program carries (read
+// from the built stub, updater.exe): its busy handling, and the update run's
+// refusals: paths that would not fit their buffers, disc numbers outside 0 to
+// 9, and copy items without a disc number, which come from the program's own
+// folder.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -14,7 +14,6 @@
 #include "base/system.h"
 #include "config/install_description.h"
 #include "package/block.h"
-#include "package/extract_entry.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
 #include "resources/resource_ids.h"
@@ -41,34 +40,14 @@ HMODULE Stub() {
   return stub;
 }
 
-std::vector<uint8_t> StubResource(LPCSTR type, int id, WORD language) {
-  HRSRC found = FindResourceExA(Stub(), type, MAKEINTRESOURCEA(id), language);
+// The stub's Japanese wizard template.
+std::vector<uint8_t> WizardTemplate() {
+  HRSRC found = FindResourceExA(Stub(), RT_DIALOG, MAKEINTRESOURCEA(IDD_WIZARD),
+                                MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
   if (!found) return {};
   const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(Stub(), found)));
   return std::vector<uint8_t>(bytes, bytes + SizeofResource(Stub(), found));
 }
-
-const WORD kJapanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
-
-// Reads a DLGTEMPLATEEX field by field.
-struct TemplateReader {
-  const uint8_t* p;
-  template <typename T>
-  T Get() {
-    T value;
-    std::memcpy(&value, p, sizeof value);
-    p += sizeof value;
-    return value;
-  }
-  std::u16string Text() {
-    std::u16string s;
-    for (char16_t c; (c = Get<char16_t>()) != 0;) s += c;
-    return s;
-  }
-  void Align() {
-    while (reinterpret_cast<uintptr_t>(p) % 4) ++p;
-  }
-};
 
 INT_PTR CALLBACK IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
@@ -80,65 +59,11 @@ std::string DialogText(HWND dialog, int id) {
 
 }  // namespace
 
-TEST(WizardTemplate, DialogIsBuiltAsTheWizardNeedsIt) {
-  ASSERT_NE(Stub(), nullptr) << "updater.exe not built beside the tests";
-  std::vector<uint8_t> bytes = StubResource(RT_DIALOG, IDD_WIZARD, kJapanese);
-  ASSERT_FALSE(bytes.empty()) << "no Japanese dialog 101";
-  TemplateReader r{bytes.data()};
-  EXPECT_EQ(r.Get<WORD>(), 1);       // dlgVer
-  EXPECT_EQ(r.Get<WORD>(), 0xFFFF);  // an extended template
-  EXPECT_EQ(r.Get<DWORD>(), 0u);     // help id
-  EXPECT_EQ(r.Get<DWORD>(), 0u);     // extended style
-  EXPECT_EQ(r.Get<DWORD>(), 0x90C808C0u);
-  EXPECT_EQ(r.Get<WORD>(), 4);
-  EXPECT_EQ(r.Get<short>(), 0);
-  EXPECT_EQ(r.Get<short>(), 0);
-  EXPECT_EQ(r.Get<short>(), 187);
-  EXPECT_EQ(r.Get<short>(), 93);
-  EXPECT_EQ(r.Get<WORD>(), 0);  // no menu
-  EXPECT_EQ(r.Get<WORD>(), 0);  // the system dialog class
-  EXPECT_EQ(r.Text(), u"UPDATE");
-  EXPECT_EQ(r.Get<WORD>(), 10);  // point size
-  EXPECT_EQ(r.Get<WORD>(), 0);   // weight
-  EXPECT_EQ(r.Get<BYTE>(), 0);   // italic
-  EXPECT_EQ(r.Get<BYTE>(), 0);   // character set
-  EXPECT_EQ(r.Text(), u"ＭＳ Ｐゴシック");
-
-  struct Control {
-    DWORD id;
-    WORD classAtom;
-    std::u16string text;
-    short x, y, cx, cy;
-    DWORD style;
-  };
-  const Control expected[] = {
-      {IDC_NEXT, 0x80, u"次へ", 84, 72, 44, 14, 0x50010001},
-      {IDC_CANCEL, 0x80, u"中止", 136, 72, 44, 14, 0x50010000},
-      {IDC_BACK, 0x80, u"戻る", 40, 72, 44, 14, 0x50010000},
-      {IDC_STATUS, 0x82, u"Info", 16, 16, 156, 26, 0x50020000},
-  };
-  for (const Control& c : expected) {
-    r.Align();
-    EXPECT_EQ(r.Get<DWORD>(), 0u);  // help id
-    EXPECT_EQ(r.Get<DWORD>(), 0u);  // extended style
-    EXPECT_EQ(r.Get<DWORD>(), c.style) << c.id;
-    EXPECT_EQ(r.Get<short>(), c.x) << c.id;
-    EXPECT_EQ(r.Get<short>(), c.y) << c.id;
-    EXPECT_EQ(r.Get<short>(), c.cx) << c.id;
-    EXPECT_EQ(r.Get<short>(), c.cy) << c.id;
-    EXPECT_EQ(r.Get<DWORD>(), c.id);
-    EXPECT_EQ(r.Get<WORD>(), 0xFFFF) << c.id;  // class given as an atom
-    EXPECT_EQ(r.Get<WORD>(), c.classAtom) << c.id;
-    EXPECT_EQ(r.Text(), c.text) << c.id;
-    EXPECT_EQ(r.Get<WORD>(), 0) << c.id;  // no creation data
-  }
-}
-
 // Where the template's font is missing the dialog is made from a copy that
 // names another: faces shorter and longer than the original, the controls
 // unchanged behind them, and a dialog made from it drawn with that face.
 TEST(WizardTemplate, OtherFontKeepsTheControls) {
-  std::vector<uint8_t> bytes = StubResource(RT_DIALOG, IDD_WIZARD, kJapanese);
+  std::vector<uint8_t> bytes = WizardTemplate();
   ASSERT_FALSE(bytes.empty());
   TemplateFont original;
   ASSERT_TRUE(FindTemplateFont(bytes.data(), bytes.size(), original));
@@ -171,20 +96,6 @@ TEST(WizardTemplate, OtherFontKeepsTheControls) {
   }
 }
 
-TEST(WizardTemplate, ManifestAsksForHighestRightsThemesAndKnownSystems) {
-  std::vector<uint8_t> bytes = StubResource(RT_MANIFEST, 1, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
-  ASSERT_FALSE(bytes.empty());
-  std::string manifest(bytes.begin(), bytes.end());
-  for (const char* part : {"level=\"highestAvailable\"", "Microsoft.Windows.Common-Controls",
-                           "version=\"6.0.0.0\"", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
-                           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
-                           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
-                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
-    EXPECT_NE(manifest.find(part), std::string::npos) << part;
-  // The stub carries no package.
-  EXPECT_EQ(FindResourceA(Stub(), MAKEINTRESOURCEA(IDR_PACKAGE), "UPDATE"), nullptr);
-}
-
 namespace {
 
 // A wizard made from the stub's template, run without a modal loop: commands
@@ -199,7 +110,6 @@ struct Wizard : ::testing::Test {
   void SetUp() override {
     ResetUpdaterState();
     ResetInstallDescription();
-    ResetExtractionCalls();
     updaterState.quiet = 1;
     CopyText(updaterState.caption, "テスト アップデート 1.0");
     CopyText(updaterState.gameTitle, "テスト");
@@ -207,8 +117,8 @@ struct Wizard : ::testing::Test {
     install = folder + "\\install";
     CreateDirectoryA(install.c_str(), nullptr);
     CopyText(updaterState.installPath, install.c_str());
-    std::vector<uint8_t> dialogTemplate = StubResource(RT_DIALOG, IDD_WIZARD, kJapanese);
-    ASSERT_FALSE(dialogTemplate.empty());
+    std::vector<uint8_t> dialogTemplate = WizardTemplate();
+    ASSERT_FALSE(dialogTemplate.empty()) << "updater.exe not built beside the tests";
     dialog = CreateDialogIndirectParamA(
         GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()),
         nullptr, WizardDialogProc, 0);
