@@ -63,3 +63,12 @@ LONG SysRegQueryValue(HKEY key, const char* name, void* data, DWORD* size);
 bool SysRegQueryText(HKEY key, const char* name, char* buffer, size_t capacity);
 BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* bytesPerSector,
                          DWORD* freeClusters, DWORD* totalClusters);
+
+// Renames from to to on the same drive; fails when to exists.
+BOOL SysMoveFile(const char* from, const char* to);
+BOOL SysCreateDirectory(const char* path);
+BOOL SysRemoveDirectory(const char* path);
+BOOL SysGetFileAttributesEx(const char* path, WIN32_FILE_ATTRIBUTE_DATA* data);
+// The entries of a folder: pattern is the folder joined with "*".
+HANDLE SysFindFirstFile(const char* pattern, WIN32_FIND_DATAA* found);
+BOOL SysFindNextFile(HANDLE search, WIN32_FIND_DATAA* found);

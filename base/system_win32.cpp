@@ -129,3 +129,18 @@ BOOL SysGetDiskFreeSpace(const char* root, DWORD* sectorsPerCluster, DWORD* byte
                          DWORD* freeClusters, DWORD* totalClusters) {
   return GetDiskFreeSpaceA(root, sectorsPerCluster, bytesPerSector, freeClusters, totalClusters);
 }
+
+BOOL SysMoveFile(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH);
+}
+BOOL SysCreateDirectory(const char* path) { return CreateDirectoryA(path, nullptr); }
+BOOL SysRemoveDirectory(const char* path) { return RemoveDirectoryA(path); }
+BOOL SysGetFileAttributesEx(const char* path, WIN32_FILE_ATTRIBUTE_DATA* data) {
+  return GetFileAttributesExA(path, GetFileExInfoStandard, data);
+}
+HANDLE SysFindFirstFile(const char* pattern, WIN32_FIND_DATAA* found) {
+  return FindFirstFileA(pattern, found);
+}
+BOOL SysFindNextFile(HANDLE search, WIN32_FIND_DATAA* found) {
+  return FindNextFileA(search, found);
+}

@@ -53,6 +53,16 @@ void AbandonTemporaryFile(TemporaryFile* file);
 // all free bytes. Nonzero on success; on failure the outputs are untouched.
 int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint64_t* free);
 
+// What the update run asks of the extractions it starts: the temporary's
+// path (chosen and recorded beforehand, so that a run that dies leaves none
+// behind), created new; and a call after every piece written to it, for the
+// run's progress and its window. Both none by default.
+struct ExtractionObserver {
+  const char* temporaryPath;
+  void (*pieceWritten)(uint32_t bytes);
+};
+extern ExtractionObserver extractionObserver;
+
 // The system calls behind the failures that no real condition produces in a
 // test (a failing replace, failing free-space queries, figures of any size,
 // an allocation that cannot be had whatever the address space).

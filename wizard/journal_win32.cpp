@@ -1,0 +1,272 @@
+#include "wizard/journal.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "base/system.h"
+#include "config/join_path.h"
+#include "config/journal_records.h"
+#include "package/block.h"
+
+namespace {
+
+const char* const kJournalName = "~UPDATE.JNL";
+constexpr size_t kPendingCapacity = 64 * 1024;
+constexpr DWORD kLargestJournal = 64u << 20;
+
+struct Journal {
+  char root[kPathCapacity];
+  char path[kPathCapacity];
+  HANDLE file;
+  uint8_t pending[kPendingCapacity];  // records not yet written
+  size_t pendingSize;
+  uint32_t names;  // counter behind the names of files kept aside and temporaries
+};
+
+Journal journal = {{}, {}, INVALID_HANDLE_VALUE, {}, 0, 0};
+
+bool Exists(const char* path) { return SysGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Length of path's folder part with its last backslash (double-byte
+// characters stepped over whole).
+size_t FolderLength(const char* path) {
+  size_t folder = 0;
+  for (size_t i = 0; path[i] != '\0'; ++i) {
+    if (IsCp932LeadByte(static_cast<unsigned char>(path[i])) && path[i + 1] != '\0')
+      ++i;
+    else if (path[i] == '\\')
+      folder = i + 1;
+  }
+  return folder;
+}
+
+bool Append(const JournalRecord& record) {
+  if (kPendingCapacity - journal.pendingSize < kJournalRecordMax && !JournalApply()) return false;
+  size_t length = EncodeJournalRecord(record, journal.pending + journal.pendingSize);
+  journal.pendingSize += length;
+  return length != 0;
+}
+
+bool WriteAll(HANDLE file, const void* data, size_t length) {
+  DWORD written = 0;
+  return WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr) &&
+         written == length;
+}
+
+bool OpenJournal() {
+  if (journal.file != INVALID_HANDLE_VALUE) return true;
+  if (!CopyText(journal.path, journal.root) || !JoinPath(journal.path, kJournalName)) return false;
+  // Not shared: a second updater that finds it open leaves it alone. Each
+  // write goes through to the disk.
+  HANDLE file = SysCreateFile(journal.path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  journal.file = file;
+  if (!WriteAll(file, kJournalHeader, kJournalHeaderSize)) return false;
+  return true;
+}
+
+// --- restoring ---------------------------------------------------------------
+
+bool RemoveFile(const char* path) {
+  DWORD attributes = SysGetFileAttributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  if (attributes & FILE_ATTRIBUTE_READONLY) SysSetFileAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return SysDeleteFile(path) || !Exists(path);
+}
+
+// A folder the run created, with everything in it (all of it the run's).
+bool RemoveFolder(const char* path) {
+  DWORD attributes = SysGetFileAttributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RemoveFile(path);
+  char pattern[kPathCapacity];
+  if (!CopyText(pattern, path) || !JoinPath(pattern, "*")) return false;
+  WIN32_FIND_DATAA found;
+  HANDLE search = SysFindFirstFile(pattern, &found);
+  bool ok = true;
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!std::strcmp(found.cFileName, ".") || !std::strcmp(found.cFileName, "..")) continue;
+      char inner[kPathCapacity];
+      ok = CopyText(inner, path) && JoinPath(inner, found.cFileName) &&
+           ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveFolder(inner)
+                                                                 : RemoveFile(inner)) &&
+           ok;
+    } while (SysFindNextFile(search, &found));
+    FindClose(search);
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY) SysSetFileAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return (SysRemoveDirectory(path) || !Exists(path)) && ok;
+}
+
+void SetTimes(const char* path, const uint64_t (&times)[3]) {
+  HANDLE file = SysCreateFile(path, FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) return;
+  FILETIME t[3];
+  for (int i = 0; i < 3; ++i)
+    t[i] = {static_cast<DWORD>(times[i]), static_cast<DWORD>(times[i] >> 32)};
+  SetFileTime(file, &t[0], &t[1], &t[2]);
+  CloseHandle(file);
+}
+
+// Each step may have been taken already by a restore that was interrupted.
+bool TakeStep(const RestoreStep& step) {
+  const JournalRecord& record = step.record;
+  switch (step.action) {
+    case RestoreAction::PutBack:
+      // No file aside: it was never moved, or it is back already.
+      if (!Exists(record.aside)) return true;
+      if (!RemoveFile(record.path) || !SysMoveFile(record.aside, record.path)) return false;
+      // A rename keeps the contents, times and attributes; the times are set
+      // again because a name that was just deleted can hand its own creation
+      // time to the file that takes it.
+      SysSetFileAttributes(record.path, FILE_ATTRIBUTE_NORMAL);
+      SetTimes(record.path, record.times);
+      return SysSetFileAttributes(record.path, record.attributes) != 0;
+    case RestoreAction::RemoveCreated:
+      return record.folder ? RemoveFolder(record.path) : RemoveFile(record.path);
+    case RestoreAction::PutAttributes:
+      return !Exists(record.path) || SysSetFileAttributes(record.path, record.attributes);
+    case RestoreAction::DeleteAside:
+      return RemoveFile(record.aside);
+  }
+  return false;
+}
+
+enum class Restored { Done, Failed, NotOurs };
+
+// Reads the open journal whole and takes its restore plan.
+Restored RestoreFrom(HANDLE file, const char* root) {
+  DWORD size = GetFileSize(file, nullptr);
+  if (size == INVALID_FILE_SIZE || size > kLargestJournal) return Restored::NotOurs;
+  // A journal cut short inside its header: nothing was changed yet.
+  if (size < kJournalHeaderSize) return Restored::Done;
+  uint8_t* bytes = static_cast<uint8_t*>(AllocBlock(size));
+  size_t capacity = MaxRestoreSteps(size);
+  RestoreStep* steps = static_cast<RestoreStep*>(
+      AllocBlock(static_cast<uint32_t>(capacity * sizeof(RestoreStep))));
+  Restored result = Restored::Failed;
+  DWORD read = 0;
+  size_t count = 0;
+  if (bytes && steps && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
+      ReadFile(file, bytes, size, &read, nullptr) && read == size) {
+    if (!PlanRestore(bytes, size, root, steps, &count)) {
+      result = Restored::NotOurs;
+    } else {
+      result = Restored::Done;
+      for (size_t i = 0; i < count; ++i)
+        if (!TakeStep(steps[i])) result = Restored::Failed;
+    }
+  }
+  FreeBlock(steps);
+  FreeBlock(bytes);
+  return result;
+}
+
+// Restores (or finishes) from the run's own journal and ends it: deleted
+// when done, kept for the next start otherwise.
+void EndJournal() {
+  journal.pendingSize = 0;
+  if (journal.file == INVALID_HANDLE_VALUE) return;
+  Restored result = RestoreFrom(journal.file, journal.root);
+  CloseHandle(journal.file);
+  journal.file = INVALID_HANDLE_VALUE;
+  if (result == Restored::Done) SysDeleteFile(journal.path);
+}
+
+}  // namespace
+
+void JournalBegin(const char* installPath) {
+  CopyText(journal.root, installPath);
+  journal.pendingSize = 0;
+}
+
+bool JournalMoveAside(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  char aside[kPathCapacity];
+  if (!SysGetFileAttributesEx(path, &data) || !JournalNewName(path, aside)) return false;
+  JournalRecord record{JournalKind::MovedAside, false, data.dwFileAttributes, {}, path, aside};
+  const FILETIME* times[3] = {&data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime};
+  for (int i = 0; i < 3; ++i)
+    record.times[i] = times[i]->dwLowDateTime | (uint64_t{times[i]->dwHighDateTime} << 32);
+  return Append(record);
+}
+
+bool JournalCreated(const char* path, bool folder) {
+  return Append({JournalKind::Created, folder, 0, {}, path, ""});
+}
+
+bool JournalAttributes(const char* path) {
+  DWORD attributes = SysGetFileAttributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  return Append({JournalKind::Attributes, false, attributes, {}, path, ""});
+}
+
+bool JournalNewName(const char* path, char (&name)[kPathCapacity]) {
+  size_t folder = FolderLength(path);
+  size_t room = kPathCapacity - 1 - folder;
+  if (room == 0) return false;
+  if (room > 12) room = 12;
+  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    DWORD value = seed + journal.names++;
+    char base[16];
+    // "~FU" and five hex digits, ".TMP", where 12 bytes fit; else as many
+    // base-32 digits as fit behind a '~'.
+    if (room == 12) {
+      FormatText(base, "~FU%05X.TMP", static_cast<unsigned>(value & 0xFFFFF));
+    } else {
+      const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
+      for (size_t i = 0; i < room; ++i, value >>= 5) base[i] = digits[value & 31];
+      if (room > 1) base[0] = '~';
+      base[room] = '\0';
+    }
+    CopyText(name, path);
+    name[folder] = '\0';
+    if (AppendText(name, base) && !Exists(name)) return true;
+  }
+  return false;
+}
+
+bool JournalApply() {
+  if (journal.pendingSize == 0) return true;
+  size_t size = journal.pendingSize;
+  journal.pendingSize = 0;
+  if (!OpenJournal() || !WriteAll(journal.file, journal.pending, size) ||
+      !FlushFileBuffers(journal.file))
+    return false;
+  JournalReader reader{journal.pending, size, 0};
+  JournalRecord record;
+  while (NextJournalRecord(&reader, &record))
+    if (record.kind == JournalKind::MovedAside && !SysMoveFile(record.path, record.aside))
+      return false;
+  return true;
+}
+
+bool JournalCommit() {
+  journal.pendingSize = 0;
+  if (journal.file == INVALID_HANDLE_VALUE) return true;
+  uint8_t record[kJournalRecordMax];
+  size_t length = EncodeJournalRecord({JournalKind::Committed, false, 0, {}, journal.root, ""},
+                                      record);
+  // Once this record is on the disk the new files stay, whatever happens.
+  if (!WriteAll(journal.file, record, length) || !FlushFileBuffers(journal.file)) return false;
+  EndJournal();
+  return true;
+}
+
+void JournalRollback() { EndJournal(); }
+
+void RecoverInstallation(const char* installPath) {
+  char path[kPathCapacity];
+  if (!CopyText(path, installPath) || !JoinPath(path, kJournalName)) return;
+  HANDLE file = SysCreateFile(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH);
+  if (file == INVALID_HANDLE_VALUE) return;  // none, or a live run holds it
+  Restored result = RestoreFrom(file, installPath);
+  CloseHandle(file);
+  if (result == Restored::Done) SysDeleteFile(path);
+}
