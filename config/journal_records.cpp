@@ -121,6 +121,8 @@ bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreSte
       continue;
     }
     bool inside = PathInside(root, record.path);
+    // A folder copy resets the attributes of the installation folder itself.
+    if (record.kind == JournalKind::Attributes) inside = inside || !std::strcmp(root, record.path);
     if (record.kind == JournalKind::MovedAside) inside = inside && PathInside(root, record.aside);
     if (!inside) return false;
     RestoreAction action = record.kind == JournalKind::MovedAside ? RestoreAction::PutBack

@@ -68,7 +68,7 @@ struct RestoreStep {
 // take them: the records backwards, so that each change is undone on the
 // state it made. Every step can be taken again after an interruption.
 // False, with no steps, when bytes are no journal or a record names a path
-// outside root (a journal that is not this installation's is left alone).
+// outside root (only the attributes of root itself may be recorded) (a journal that is not this installation's is left alone).
 // steps must hold MaxRestoreSteps(size) entries.
 bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreStep* steps,
                  size_t* count);
