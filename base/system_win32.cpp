@@ -6,6 +6,7 @@
 #include <cstdarg>
 
 #include "base/bounded_text.h"
+#include "base/separators.h"
 
 int SysMessageBox(HWND owner, const char* text, const char* caption, UINT type) {
   return MessageBoxA(owner, text, caption, type);
@@ -40,6 +41,10 @@ bool SysCreateTempFile(const char* folder, const char* prefix, char* path) {
   return GetTempFileNameA(folder, prefix, 0, path) != 0;
 }
 
+namespace {
+bool SystemLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+}  // namespace
+
 bool SysGetModuleFolder(char* folder, size_t capacity) {
   if (capacity == 0) return false;
   DWORD length = GetModuleFileNameA(nullptr, folder, static_cast<DWORD>(capacity));
@@ -48,19 +53,12 @@ bool SysGetModuleFolder(char* folder, size_t capacity) {
     folder[0] = '\0';
     return false;
   }
-  // Cut at the last separator; a double-byte character's second byte may be
-  // a backslash and is not one. The name comes from the system in its own
-  // ANSI code page, so here (unlike in the script's texts) the system's
-  // lead-byte rule is the right one.
-  size_t cut = 0;
-  for (size_t i = 0; i < length; ++i) {
-    if (IsDBCSLeadByte(static_cast<BYTE>(folder[i])) && i + 1 < length) {
-      ++i;
-      continue;
-    }
-    if (folder[i] == '\\') cut = i;
-  }
-  folder[cut] = '\0';
+  // Cut at the last backslash, the only separator the system writes here.
+  // The name comes from the system in its own ANSI code page, so here
+  // (unlike in the script's texts) the system's lead-byte rule is the right
+  // one.
+  size_t cut = LastSeparator(folder, length, kBackslash, SystemLeadByte);
+  folder[cut == kNoSeparator ? 0 : cut] = '\0';
   return true;
 }
 

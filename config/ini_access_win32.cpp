@@ -25,27 +25,29 @@ bool QueryValue(const char* section, const char* key, char* buffer, size_t capac
   return true;
 }
 
-}  // namespace
-
-int ReadIniValue(const char* section, const char* key, char* buffer, size_t capacity,
-                 const char* file) {
+// The query, and the box for a missing key, which names the key's place as
+// shownAs.
+int ReadReported(const char* section, const char* key, char* buffer, size_t capacity,
+                 const char* file, const char* shownAs) {
   if (QueryValue(section, key, buffer, capacity, file)) return 1;
   if (!updaterState.quiet) {
     char message[kTextCapacity];
-    FormatText(message, "%s : %s キーが存在しません", section, key);
+    FormatText(message, "%s : %s キーが存在しません", shownAs, key);
     ShowConfigError(message);
   }
   return 0;
 }
 
+}  // namespace
+
+int ReadIniValue(const char* section, const char* key, char* buffer, size_t capacity,
+                 const char* file) {
+  return ReadReported(section, key, buffer, capacity, file, section);
+}
+
 int ReadSetupValue(const char* key, char* buffer, size_t capacity) {
-  if (QueryValue("SETUP", key, buffer, capacity, updaterState.setupIniPath)) return 1;
-  if (!updaterState.quiet) {
-    char message[kTextCapacity];
-    FormatText(message, "SETUP.INI : %s キーが存在しません", key);
-    ShowConfigError(message);
-  }
-  return 0;
+  // The installation's own file is named by its file name, not its section.
+  return ReadReported("SETUP", key, buffer, capacity, updaterState.setupIniPath, "SETUP.INI");
 }
 
 int ReadSetupInt(const char* key, int32_t& value) {

@@ -28,6 +28,21 @@ void ShowListError(Buffers& b, const char* key) {
   ShowConfigError(b.message);
 }
 
+// Splits a list read into b.scratch into items, at most max of them, and
+// empties the item behind the last one taken when there is one. discs, when
+// given, receives each item's disc. Returns how many items were taken.
+int SplitList(Buffers& b, char (*items)[kPathCapacity], int max, int32_t* discs) {
+  const char* cursor = b.scratch;
+  for (int i = 0; i < max; ++i) {
+    if (!NextItem(items[i], cursor, b.scratch + kTextCapacity)) {
+      items[i][0] = '\0';
+      return i;
+    }
+    if (discs) discs[i] = currentDisc;
+  }
+  return max;
+}
+
 bool ReadRequiredValues() {
   InstallDescription& d = installDescription;
   return ReadSetupValue("CompanyName", updaterState.companyName, kPathCapacity) &&
@@ -40,17 +55,12 @@ bool ReadRequiredValues() {
 bool ReadSetupBmps(Buffers& b) {
   InstallDescription& d = installDescription;
   if (!ReadSetupValue("SetupBmp", b.scratch, kTextCapacity)) return false;
-  const char* cursor = b.scratch;
-  for (int i = 0; i < kMaxSetupBmps; ++i) {
-    if (NextItem(d.setupBmps[i], cursor, b.scratch + kTextCapacity)) continue;
-    if (i == 0) {
-      ShowConfigError("SETUP.INI : SetupBmps エラー");
-      return false;
-    }
-    d.setupBmps[i][0] = '\0';
-    d.setupBmpLast = i - 1;
-    break;
+  int count = SplitList(b, d.setupBmps, kMaxSetupBmps, nullptr);
+  if (count == 0) {
+    ShowConfigError("SETUP.INI : SetupBmps エラー");
+    return false;
   }
+  if (count < kMaxSetupBmps) d.setupBmpLast = count - 1;
   return true;
 }
 
@@ -70,20 +80,13 @@ bool ReadSelections(Buffers& b) {
     // the items after it in the same list only.
     currentDisc = 0;
     d.selectNeedsDisc[i] = 0;
-    const char* cursor = b.scratch;
-    for (int j = 0; j < kMaxSelectFiles; ++j) {
-      if (NextItem(d.installFiles[i][j], cursor, b.scratch + kTextCapacity)) {
-        d.installFileDiscs[i][j] = currentDisc;
-        if (currentDisc != 0) d.selectNeedsDisc[i] = 1;
-        continue;
-      }
-      if (j == 0) {
-        ShowListError(b, b.key);
-        return false;
-      }
-      d.installFiles[i][j][0] = '\0';
-      break;
+    int count = SplitList(b, d.installFiles[i], kMaxSelectFiles, d.installFileDiscs[i]);
+    if (count == 0) {
+      ShowListError(b, b.key);
+      return false;
     }
+    for (int j = 0; j < count; ++j)
+      if (d.installFileDiscs[i][j] != 0) d.selectNeedsDisc[i] = 1;
   }
   return true;
 }
@@ -163,14 +166,9 @@ void ReadTextsAndUninstallFiles(Buffers& b) {
   if (!ReadSetupValue("SelectSetupMessage", d.selectSetupMessage, kTextCapacity))
     CopyText(d.selectSetupMessage, "インストール方法を選択して下さい");
 
-  if (ReadSetupValue("AdditionalUninstallFiles", b.scratch, kTextCapacity)) {
-    const char* cursor = b.scratch;
-    d.additionalUninstallCount = 0;
-    while (d.additionalUninstallCount < kMaxUninstallFiles &&
-           NextItem(d.additionalUninstallFiles[d.additionalUninstallCount], cursor,
-                    b.scratch + kTextCapacity))
-      ++d.additionalUninstallCount;
-  }
+  if (ReadSetupValue("AdditionalUninstallFiles", b.scratch, kTextCapacity))
+    d.additionalUninstallCount =
+        SplitList(b, d.additionalUninstallFiles, kMaxUninstallFiles, nullptr);
 }
 
 }  // namespace

@@ -1,21 +1,16 @@
 #include "config/join_path.h"
 
 #include "base/bounded_text.h"
+#include "base/separators.h"
 
 bool JoinPath(char* path, size_t capacity, const char* name) {
   size_t length = 0;
   while (length < capacity && path[length]) ++length;
   if (length == capacity) return false;  // not a terminated text
 
-  // The trail byte of a double-byte character may be 0x5C ('\'), so find
-  // where the last character begins by walking from the start.
-  size_t last = 0;
-  for (size_t i = 0; i < length;) {
-    last = i;
-    i += IsCp932LeadByte(static_cast<unsigned char>(path[i])) && i + 1 < length ? 2 : 1;
-  }
+  // A path may end in either separator; a drive's "C:" gets a backslash.
   bool endsInSeparator =
-      length > 0 && last == length - 1 && (path[last] == '\\' || path[last] == '/');
+      length > 0 && LastSeparator(path, length, kBackslash | kSlash) == length - 1;
   size_t separator = length > 0 && !endsInSeparator ? 1 : 0;
 
   size_t nameLength = TextLength(name);

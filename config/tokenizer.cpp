@@ -4,6 +4,12 @@
 
 int currentDisc = 0;
 
+bool DiscPrefix(unsigned char first, unsigned char second, int32_t& disc) {
+  if (second != ':') return false;
+  disc = first >= '0' && first <= '9' ? first - '0' : kNotADiscNumber;
+  return true;
+}
+
 bool IsItemDelimiter(unsigned char c) { return c == '\0' || c == '\n' || c == '\r' || c == ','; }
 
 int NextItem(char* item, size_t itemCapacity, const char*& cursor, const char* listEnd) {
@@ -16,11 +22,11 @@ int NextItem(char* item, size_t itemCapacity, const char*& cursor, const char* l
   while (byteAt(cursor) == ' ') ++cursor;
   if (IsItemDelimiter(byteAt(cursor))) return 0;
 
-  // Only a single character before a colon is a disc prefix ("12:x" has none);
-  // a drive letter counts as one too.
-  if (byteAt(cursor + 1) == ':') {
-    unsigned char disc = byteAt(cursor);
-    currentDisc = disc >= '0' && disc <= '9' ? disc - '0' : 0;
+  // A drive letter is taken off like a disc prefix and counts as disc 0:
+  // currentDisc indexes the ten disc check files.
+  int32_t disc = 0;
+  if (DiscPrefix(byteAt(cursor), byteAt(cursor + 1), disc)) {
+    currentDisc = disc == kNotADiscNumber ? 0 : disc;
     cursor += 2;
   }
 

@@ -9,6 +9,14 @@
 // Always 0 to 9, so it can index the ten disc check files.
 extern int currentDisc;
 
+// The disc prefix of a list item, the one rule both list readers use: a
+// single byte before a colon ("2:"; "12:x" has none). first is the item's
+// first byte, which must not end it, second the byte after it. True when they
+// form a prefix; disc is then the digit's value, or kNotADiscNumber for any
+// other byte (a drive letter, say), which each reader treats its own way.
+constexpr int32_t kNotADiscNumber = -1;
+bool DiscPrefix(unsigned char first, unsigned char second, int32_t& disc);
+
 // True for the bytes that end an item: NUL, LF, CR and comma.
 bool IsItemDelimiter(unsigned char c);
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "base/bounded_text.h"
+#include "base/separators.h"
 #include "package/fa2_format.h"
 
 namespace {
@@ -48,19 +49,13 @@ std::string EntryNameProblem(const std::string& name) {
   if (name.size() > kEntryNameMax)
     return "entry name is " + std::to_string(name.size()) + " bytes in code page 932; at most " +
            std::to_string(kEntryNameMax) + " fit";
-  if (name == "." || name == "..") return "entry name is not a plain file name";
-  // Separators are found by characters: the second byte of a double-byte
-  // character may be 0x5C, which is no backslash.
-  for (size_t i = 0; i < name.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c == '\0') return "entry name contains a NUL byte";
-    if (IsCp932LeadByte(c)) {
-      if (i + 1 == name.size() || name[i + 1] == '\0')
-        return "entry name ends in half a double-byte character";
-      ++i;
-    } else if (c == '/' || c == '\\' || c == ':') {
-      return "entry name is not a plain file name";
-    }
-  }
+  if (name.find('\0') != std::string::npos) return "entry name contains a NUL byte";
+  // No folder or drive part in any form the system reads as one, and no
+  // colon anywhere (a file's named stream).
+  if (name == "." || name == ".." ||
+      LastSeparator(name.data(), name.size(), kBackslash | kSlash | kColon) != kNoSeparator)
+    return "entry name is not a plain file name";
+  if (WholeCharacters(name.data(), name.size()) != name.size())
+    return "entry name ends in half a double-byte character";
   return "";
 }

@@ -7,7 +7,9 @@
 #include "base/system.h"
 #include "app/updater_state.h"
 #include "base/bounded_text.h"
+#include "base/separators.h"
 #include "config/error_boxes.h"
+#include "config/update_items.h"
 #include "package/block.h"
 #include "package/entry_data.h"
 #include "package/entry_name.h"
@@ -59,16 +61,10 @@ bool FindEntry(const char* name, uint32_t* index) {
 // bare name). Double-byte characters are stepped over whole, since their
 // second byte may be a backslash.
 size_t FolderLength(const char* path) {
-  size_t folder = 0;
-  for (size_t i = 0; path[i] != '\0'; ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (IsCp932LeadByte(c) && path[i + 1] != '\0') {
-      ++i;
-      continue;
-    }
-    if (c == '\\' || c == '/' || (i == 1 && c == ':')) folder = i + 1;
-  }
-  return folder;
+  // Whatever the system takes as a folder: either separator, or the colon of
+  // a drive-relative "C:NAME".
+  size_t last = LastSeparator(path, TextLength(path), kBackslash | kSlash | kDriveColon);
+  return last == kNoSeparator ? 0 : last + 1;
 }
 
 // A name for a temporary file: "~FA" with five hex digits and ".TMP" where
@@ -225,10 +221,12 @@ int ExtractEntry(const char* name, const char* destinationPath) {
   uint64_t available = 0, total = 0, free = 0;
   // When neither query answers there are no figures to compare with, so the
   // check is skipped; a drive that is really full then fails the write.
-  if (QueryFreeSpace(drive, &available, &total, &free) && entry.originalSize > available) {
+  uint32_t shortfall = QueryFreeSpace(drive, &available, &total, &free)
+                           ? SpaceShortfall(entry.originalSize, available)
+                           : 0;
+  if (shortfall != 0) {
     char message[kPathCapacity];
-    FormatText(message, "ディスク容量が足りません。%s ドライブに %u バイトの空き容量が必要です",
-               drive, static_cast<unsigned>(entry.originalSize - available));
+    FormatShortageText(message, drive, shortfall, false);
     ShowUpdateError(message);
     return 0;
   }

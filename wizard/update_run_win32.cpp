@@ -20,15 +20,13 @@
 
 namespace {
 
-constexpr int kListKeys = 16;  // UpdateFile00 ... UpdateFile15, the same for CopyFile
-
 const char* const kCopyFailure = "SETUP.INI : \"%s\" のコピーに失敗しました";
 
 enum class UpdatePlan {
-  Write,      // journaled: the original (if any) moved aside, the temporary named
-  Skip,       // OverwriteOnly and nothing to overwrite
-  Attempt,    // a folder in the way: the extraction is tried and fails on it, untouched
-  CannotWrite // the destination does not fit, or the journal cannot take it
+  Write,       // journaled: the original (if any) moved aside, the temporary named
+  Skip,        // OverwriteOnly and nothing to overwrite
+  Attempt,     // a folder in the way: the extraction is tried and fails on it, untouched
+  CannotWrite  // the destination does not fit, or the journal cannot take it
 };
 
 // The working state of one run; a run after a shortage starts from scratch.
@@ -37,12 +35,7 @@ struct Run {
   char value[kTextCapacity];  // INI values, the update destination, the disc prompt
   bool overwriteOnly;
 
-  UpdateItem updates[kListKeys];
-  int updateCount;
-  bool anyUpdateKey;
-  CopyItem copies[kListKeys];
-  int copyCount;
-  bool anyCopyKey;
+  UpdateLists lists;
 
   // Where copy items without a disc number come from: the drive of the last
   // disc found, or the program's own folder while no disc was searched.
@@ -60,17 +53,16 @@ struct Run {
   char temporaries[kListKeys][kPathCapacity];
 };
 
-bool ReadUpdateValue(Run& run, const char* key) {
-  return ReadIniValue("UPDATE", key, run.value, kPathCapacity, updaterState.tempIniPath) != 0;
+// A value of the section "UPDATE" of the extracted script.
+bool ReadUpdateValue(void*, const char* key, char* value, size_t capacity) {
+  return ReadIniValue("UPDATE", key, value, capacity, updaterState.tempIniPath) != 0;
 }
 
 uint32_t ReadUpdateInt(Run& run, const char* key) {
   int32_t value = 0;
-  if (ReadUpdateValue(run, key)) ParseDecimal(run.value, value);
+  if (ReadUpdateValue(nullptr, key, run.value, kPathCapacity)) ParseDecimal(run.value, value);
   return static_cast<uint32_t>(value);
 }
-
-bool IsAsciiLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // text as a one-name list for the shell: the text and two NULs.
 bool CopyAsList(char (&list)[kPathCapacity], const char* text) {
@@ -111,23 +103,6 @@ UpdateOutcome Completion(Run& run) {
   return UpdateOutcome::Completed;
 }
 
-void ReadLists(Run& run) {
-  const uint32_t mode = updaterState.installMode;
-  char key[32];
-  for (int n = 0; n < kListKeys; ++n) {
-    FormatText(key, "UpdateFile%02i", n);
-    if (!ReadUpdateValue(run, key)) break;
-    run.anyUpdateKey = true;
-    if (ParseUpdateValue(run.value, mode, run.updates[run.updateCount])) ++run.updateCount;
-  }
-  for (int n = 0; n < kListKeys; ++n) {
-    FormatText(key, "CopyFile%02i", n);
-    if (!ReadUpdateValue(run, key)) break;
-    run.anyCopyKey = true;
-    if (ParseCopyValue(run.value, mode, run.copies[run.copyCount])) ++run.copyCount;
-  }
-}
-
 // The size of the package entry called name (0 when there is none).
 uint64_t EntrySize(const char* name) {
   const UpdatePackage* package = updaterState.package;
@@ -152,16 +127,18 @@ bool SameDestination(const Run& run, int i) {
 // here; each item's failure comes in its turn. Returns the bytes to write.
 uint64_t PlanUpdateItems(Run& run) {
   uint64_t total = 0;
-  for (int i = 0; i < run.updateCount; ++i) {
-    const UpdateItem& item = run.updates[i];
+  for (int i = 0; i < run.lists.updateCount; ++i) {
+    const UpdateItem& item = run.lists.updates[i];
     char* destination = run.destinations[i];
     UpdatePlan& plan = run.plans[i];
-    plan = UpdatePlan::CannotWrite;
     // ExtractEntry takes at most kPathCapacity - 1 bytes; a longer
-    // destination is a write that cannot be done.
+    // destination is a write that cannot be done, and no file that exists:
+    // with OverwriteOnly it is skipped like any missing destination.
     if (!CopyText(run.value, updaterState.installPath) || !JoinPath(run.value, item.path) ||
-        !CopyText(destination, kPathCapacity, run.value))
+        !CopyText(destination, kPathCapacity, run.value)) {
+      plan = run.overwriteOnly ? UpdatePlan::Skip : UpdatePlan::CannotWrite;
       continue;
+    }
     DWORD attributes = SysGetFileAttributes(destination);
     bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     bool folder = exists && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -176,6 +153,7 @@ uint64_t PlanUpdateItems(Run& run) {
     // A destination written earlier in this run has its original aside already.
     bool recorded = SameDestination(run, i) ||
                     (exists ? JournalMoveAside(destination) : JournalCreated(destination, false));
+    plan = UpdatePlan::CannotWrite;
     if (recorded && JournalNewName(destination, run.temporaries[i]) &&
         JournalCreated(run.temporaries[i], false)) {
       plan = UpdatePlan::Write;
@@ -183,7 +161,7 @@ uint64_t PlanUpdateItems(Run& run) {
     }
   }
   if (!JournalApply())
-    for (int i = 0; i < run.updateCount; ++i)
+    for (int i = 0; i < run.lists.updateCount; ++i)
       if (run.plans[i] == UpdatePlan::Write) run.plans[i] = UpdatePlan::CannotWrite;
   return total;
 }
@@ -193,7 +171,7 @@ void PieceWritten(uint32_t bytes) { ProgressAdvance(bytes); }
 // Writes one package entry at its place in the installation, as planned.
 // False after a failure has been reported.
 bool WriteUpdateItem(Run& run, int i) {
-  const UpdateItem& item = run.updates[i];
+  const UpdateItem& item = run.lists.updates[i];
   switch (run.plans[i]) {
     case UpdatePlan::Skip:
       return true;
@@ -287,39 +265,35 @@ UpdateOutcome RunWith(Run& run) {
   if (CheckDiskSpace(ReadUpdateInt(run, "RequiredDiskSpace"), updaterState.installPath,
                      run.value)) {
     SetStatusText(dialog, "%s", run.value);
-    EnableButton(dialog, IDC_BACK, true);
-    EnableButton(dialog, IDC_NEXT, false);
-    EnableButton(dialog, IDC_CANCEL, true);
+    SetButtons(dialog, true, false, true);
     return UpdateOutcome::Shortage;
   }
 
   SetStatusText(dialog, "アップデートを実行しています");
-  EnableButton(dialog, IDC_BACK, false);
-  EnableButton(dialog, IDC_NEXT, false);
-  EnableButton(dialog, IDC_CANCEL, false);
+  SetButtons(dialog, false, false, false);
   SetCursor(LoadCursorA(nullptr, IDC_WAIT));
 
   run.overwriteOnly = ReadUpdateInt(run, "OverwriteOnly") != 0;
-  ReadLists(run);
-  if (!run.anyUpdateKey && !run.anyCopyKey) {
+  ReadUpdateLists(ReadUpdateValue, nullptr, updaterState.installMode, run.lists);
+  const UpdateLists& lists = run.lists;
+  if (!lists.anyUpdateKey && !lists.anyCopyKey) {
     ShowUpdateError("No 'UpdateFileXX' and 'CopyFileXX'");
     return FailureExit(run);
   }
-  if (run.updateCount == 0 && run.copyCount == 0) {
+  if (lists.updateCount == 0 && lists.copyCount == 0) {
     ShowUpdateError("アップデートする必要のあるファイルはありません");
     return Completion(run);
   }
 
   // From here on every change to the installation is journaled first.
   JournalBegin(updaterState.installPath);
-  uint64_t total = PlanUpdateItems(run);
-  ProgressBegin(dialog, total);
-  for (int i = 0; i < run.updateCount; ++i) {
+  ProgressBegin(dialog, PlanUpdateItems(run));
+  for (int i = 0; i < lists.updateCount; ++i) {
     if (!WriteUpdateItem(run, i)) return FailureExit(run);
     PumpMessages();
   }
-  for (int i = 0; i < run.copyCount; ++i) {
-    UpdateOutcome outcome = CopyItemFromDisc(run, run.copies[i]);
+  for (int i = 0; i < lists.copyCount; ++i) {
+    UpdateOutcome outcome = CopyItemFromDisc(run, lists.copies[i]);
     if (outcome != UpdateOutcome::Completed) return outcome;
   }
   return Completion(run);
@@ -327,63 +301,14 @@ UpdateOutcome RunWith(Run& run) {
 
 }  // namespace
 
-bool TakeModePrefix(const char*& value, uint32_t installMode) {
-  if (value[0] == '\0' || value[1] != ',') return true;
-  uint32_t mode = static_cast<uint32_t>(static_cast<unsigned char>(value[0]) - '0');
-  value += 2;
-  return mode == installMode;
-}
-
-int32_t TakeDiscPrefix(const char*& value) {
-  if (value[0] == '\0' || value[1] != ':') return 0;
-  int32_t disc = static_cast<unsigned char>(value[0]) - '0';
-  value += 2;
-  return disc;
-}
-
-size_t NameOffset(const char* path) {
-  size_t offset = 0;
-  for (size_t i = 0; path[i] != '\0'; ++i) {
-    if (IsCp932LeadByte(static_cast<unsigned char>(path[i]))) {
-      if (path[i + 1] == '\0') break;
-      ++i;
-    } else if (path[i] == '\\') {
-      offset = i + 1;
-    }
-  }
-  return offset;
-}
-
-bool ParseUpdateValue(const char* value, uint32_t installMode, UpdateItem& item) {
-  if (!TakeModePrefix(value, installMode)) return false;
-  CopyText(item.path, value);
-  item.nameOffset = NameOffset(item.path);
-  return true;
-}
-
-bool ParseCopyValue(const char* value, uint32_t installMode, CopyItem& item) {
-  if (!TakeModePrefix(value, installMode)) return false;
-  item.disc = TakeDiscPrefix(value);
-  CopyText(item.path, value);
-  return true;
-}
-
-uint32_t SpaceShortfall(uint32_t required, uint64_t available) {
-  // 4 GiB or more available is always enough for a 32-bit count.
-  return required > available ? static_cast<uint32_t>(required - available) : 0;
-}
-
 bool CheckDiskSpace(uint32_t required, const char* installPath, char (&text)[kTextCapacity]) {
-  if (required == 0) return false;
-  if (!IsAsciiLetter(static_cast<unsigned char>(installPath[0])) || installPath[1] != ':')
-    return false;
-  const char drive[3] = {installPath[0], ':', '\0'};
+  char drive[3];
+  if (required == 0 || !PathDrive(installPath, drive)) return false;
   uint64_t available = 0, total = 0;
   if (!QueryFreeSpace(drive, &available, &total, nullptr)) return false;
   uint32_t shortfall = SpaceShortfall(required, available);
   if (shortfall == 0) return false;
-  FormatText(text, "ディスク容量が足りません。\r%s ドライブに %u バイトの空き容量が必要です", drive,
-             static_cast<unsigned>(shortfall));
+  FormatShortageText(text, drive, shortfall, true);
   return true;
 }
 

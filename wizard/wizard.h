@@ -24,3 +24,5 @@ void ShowConfirmPage(HWND dialog);
 // that the text is never read as a format.
 void SetStatusText(HWND dialog, const char* format, ...);
 void EnableButton(HWND dialog, int id, bool enable);
+// Enables or disables Back, Next and Cancel at once.
+void SetButtons(HWND dialog, bool back, bool next, bool cancel);

@@ -23,22 +23,24 @@ void EnableButton(HWND dialog, int id, bool enable) {
   EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
 }
 
+void SetButtons(HWND dialog, bool back, bool next, bool cancel) {
+  EnableButton(dialog, IDC_BACK, back);
+  EnableButton(dialog, IDC_NEXT, next);
+  EnableButton(dialog, IDC_CANCEL, cancel);
+}
+
 void InitWizard(HWND dialog) {
   updaterState.mainWindow = dialog;
   busy = 0;
   pageIndex = 0;
   SysSetWindowText(dialog, updaterState.caption);
   SetStatusText(dialog, "「%s」のアップデートを開始します", updaterState.gameTitle);
-  EnableButton(dialog, IDC_BACK, false);
-  EnableButton(dialog, IDC_NEXT, true);
-  EnableButton(dialog, IDC_CANCEL, true);
+  SetButtons(dialog, false, true, true);
 }
 
 void ShowConfirmPage(HWND dialog) {
   SetStatusText(dialog, "アップデートを実行します");
-  EnableButton(dialog, IDC_BACK, false);
-  EnableButton(dialog, IDC_NEXT, true);
-  EnableButton(dialog, IDC_CANCEL, true);
+  SetButtons(dialog, false, true, true);
 }
 
 namespace {
