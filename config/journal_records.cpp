@@ -86,7 +86,7 @@ bool NextJournalRecord(JournalReader* reader, JournalRecord* record) {
   if (left < kJournalRecordFixed) return false;
   size_t pathLength = Get16(p + 2), asideLength = Get16(p + 4);
   size_t length = kJournalRecordFixed + pathLength + asideLength;
-  if (left < length + kCheckSize || !IsKnownKind(p[0]) || p[1] > 1 ||
+  if (left < length + kCheckSize || !IsKnownKind(p[0]) || p[1] > 1 || Get16(p + 6) != 0 ||
       Get32(p + length) != Check(p, length))
     return false;
   const uint8_t* path = p + kJournalRecordFixed;
