@@ -48,7 +48,7 @@ bool IsStoredText(const uint8_t* text, size_t length) {
   return std::memchr(text, 0, length) == text + length - 1;
 }
 
-bool IsKnownKind(uint8_t kind) { return kind >= 1 && kind <= 4; }
+bool IsKnownKind(uint8_t kind) { return kind >= 1 && kind <= 5; }
 
 }  // namespace
 
@@ -125,17 +125,34 @@ bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreSte
     if (record.kind == JournalKind::Attributes) inside = inside || !std::strcmp(root, record.path);
     if (record.kind == JournalKind::MovedAside) inside = inside && PathInside(root, record.aside);
     if (!inside) return false;
-    RestoreAction action = record.kind == JournalKind::MovedAside ? RestoreAction::PutBack
-                           : record.kind == JournalKind::Created  ? RestoreAction::RemoveCreated
-                                                                  : RestoreAction::PutAttributes;
+    RestoreAction action = record.kind == JournalKind::MovedAside   ? RestoreAction::PutBack
+                           : record.kind == JournalKind::Created      ? RestoreAction::RemoveCreated
+                           : record.kind == JournalKind::AsideFolder ? RestoreAction::RemoveEmpty
+                                                                      : RestoreAction::PutAttributes;
     steps[n++] = {action, record};
   }
   if (committed) {
-    // Everything the run did stays; only the originals kept aside go.
+    // Everything the run did stays; only the originals kept aside go, and
+    // then their folders.
     size_t kept = 0;
-    for (size_t i = 0; i < n; ++i)
+    for (size_t i = 0; i < n; ++i) {
       if (steps[i].action == RestoreAction::PutBack)
         steps[kept++] = {RestoreAction::DeleteAside, steps[i].record};
+      else if (steps[i].action == RestoreAction::RemoveEmpty)
+        steps[kept++] = steps[i];
+    }
+    // Each folder after the files (a run makes one or two such folders).
+    size_t end = kept;
+    for (size_t i = 0; i < end;) {
+      if (steps[i].action != RestoreAction::RemoveEmpty) {
+        ++i;
+        continue;
+      }
+      RestoreStep folder = steps[i];
+      for (size_t j = i; j + 1 < kept; ++j) steps[j] = steps[j + 1];
+      steps[kept - 1] = folder;
+      --end;
+    }
     n = kept;
   } else {
     for (size_t i = 0, j = n; i + 1 < j; ++i, --j) {

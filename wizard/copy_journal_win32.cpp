@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/updater_state.h"
+#include "base/separators.h"
 #include "base/system.h"
 #include "config/join_path.h"
 #include "wizard/journal.h"
@@ -73,14 +74,8 @@ bool RecordFolder(const char* source, const char* target, bool inCreated, uint64
 
 // The last name of path.
 const char* LastName(const char* path) {
-  const char* name = path;
-  for (const char* p = path; *p; ++p) {
-    if (IsCp932LeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0')
-      ++p;
-    else if (*p == '\\')
-      name = p + 1;
-  }
-  return name;
+  size_t at = LastSeparator(path, TextLength(path), kBackslash);
+  return at == kNoSeparator ? path : path + at + 1;
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The update run's journal, ~UPDATE.JNL in the installation folder: what the
 // run is about to change there, on disk before the change is made, so that
-// the run is all or nothing. An original file is moved aside (a rename in
-// its own folder: no copy, no extra space) and everything the run creates is
-// named first. A failed run puts it all back; a completed one drops what it
+// the run is all or nothing. An original file is moved aside (a rename into
+// the folder ~UPDATE.OLD of the installation: no copy, no extra space) and
+// everything the run creates is named first. A failed run puts it all back; a completed one drops what it
 // kept aside; a run that died is undone at the next start. The run holds the
 // journal open without sharing, which tells a second copy of the updater
 // that the journal belongs to a live run.

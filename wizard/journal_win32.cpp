@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/separators.h"
 #include "base/system.h"
 #include "config/join_path.h"
 #include "config/journal_records.h"
@@ -12,6 +13,10 @@
 namespace {
 
 const char* const kJournalName = "~UPDATE.JNL";
+// Where originals are kept aside: one folder of the installation, so that
+// the names the run looks for and makes stay in small folders (looking up a
+// name that does not exist costs a whole folder's listing on some systems).
+const char* const kAsideFolderName = "~UPDATE.OLD";
 constexpr size_t kPendingCapacity = 64 * 1024;
 constexpr DWORD kLargestJournal = 64u << 20;
 
@@ -22,23 +27,17 @@ struct Journal {
   uint8_t pending[kPendingCapacity];  // records not yet written
   size_t pendingSize;
   uint32_t names;  // counter behind the names of files kept aside and temporaries
+  bool asideFolderRecorded;
 };
 
-Journal journal = {{}, {}, INVALID_HANDLE_VALUE, {}, 0, 0};
+Journal journal = {{}, {}, INVALID_HANDLE_VALUE, {}, 0, 0, false};
 
 bool Exists(const char* path) { return SysGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
 
-// Length of path's folder part with its last backslash (double-byte
-// characters stepped over whole).
+// Length of path's folder part with its last backslash.
 size_t FolderLength(const char* path) {
-  size_t folder = 0;
-  for (size_t i = 0; path[i] != '\0'; ++i) {
-    if (IsCp932LeadByte(static_cast<unsigned char>(path[i])) && path[i + 1] != '\0')
-      ++i;
-    else if (path[i] == '\\')
-      folder = i + 1;
-  }
-  return folder;
+  size_t at = LastSeparator(path, TextLength(path), kBackslash);
+  return at == kNoSeparator ? 0 : at + 1;
 }
 
 bool Append(const JournalRecord& record) {
@@ -70,6 +69,8 @@ bool OpenJournal() {
 // --- restoring ---------------------------------------------------------------
 
 bool RemoveFile(const char* path) {
+  // Most files simply go; the attributes are looked at only when one does not.
+  if (SysDeleteFile(path)) return true;
   DWORD attributes = SysGetFileAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
@@ -132,6 +133,9 @@ bool TakeStep(const RestoreStep& step) {
       return !Exists(record.path) || SysSetFileAttributes(record.path, record.attributes);
     case RestoreAction::DeleteAside:
       return RemoveFile(record.aside);
+    case RestoreAction::RemoveEmpty:
+      // Never with anything in it: an original that could not be put back stays.
+      return !Exists(record.path) || SysRemoveDirectory(record.path);
   }
   return false;
 }
@@ -182,12 +186,26 @@ void EndJournal() {
 void JournalBegin(const char* installPath) {
   CopyText(journal.root, installPath);
   journal.pendingSize = 0;
+  journal.asideFolderRecorded = false;
 }
 
 bool JournalMoveAside(const char* path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   char aside[kPathCapacity];
-  if (!SysGetFileAttributesEx(path, &data) || !JournalNewName(path, aside)) return false;
+  if (!SysGetFileAttributesEx(path, &data)) return false;
+  // In the installation's aside folder (made with the first), or beside the
+  // file where that folder's names would not fit.
+  char inFolder[kPathCapacity];
+  bool folderFits = CopyText(inFolder, journal.root) && JoinPath(inFolder, kAsideFolderName) &&
+                    TextLength(inFolder) + 13 < kPathCapacity;
+  if (folderFits && !journal.asideFolderRecorded) {
+    if (!Exists(inFolder) && !Append({JournalKind::AsideFolder, true, 0, {}, inFolder, ""}))
+      return false;
+    journal.asideFolderRecorded = true;
+  }
+  if (!(folderFits ? JoinPath(inFolder, "~") && JournalNewName(inFolder, aside)
+                   : JournalNewName(path, aside)))
+    return false;
   JournalRecord record{JournalKind::MovedAside, false, data.dwFileAttributes, {}, path, aside};
   const FILETIME* times[3] = {&data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime};
   for (int i = 0; i < 3; ++i)
@@ -240,9 +258,11 @@ bool JournalApply() {
     return false;
   JournalReader reader{journal.pending, size, 0};
   JournalRecord record;
-  while (NextJournalRecord(&reader, &record))
+  while (NextJournalRecord(&reader, &record)) {
+    if (record.kind == JournalKind::AsideFolder && !SysCreateDirectory(record.path)) return false;
     if (record.kind == JournalKind::MovedAside && !SysMoveFile(record.path, record.aside))
       return false;
+  }
   return true;
 }
 

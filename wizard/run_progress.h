@@ -15,7 +15,8 @@ void ProgressBegin(HWND dialog, uint64_t total);
 void ProgressAddTotal(uint64_t bytes);
 // bytes more written: moves the bar and hands on waiting messages.
 void ProgressAdvance(uint64_t bytes);
-// Hands on the messages that wait for the window.
+// Hands on the messages that wait for the window, unless that was done a
+// moment ago.
 void PumpMessages();
 // Hides the bar (the pages after the run look as they did before).
 void ProgressEnd();

@@ -7,12 +7,17 @@
 namespace {
 
 constexpr int kRange = 10000;  // the bar's positions
+// How often, at most, the bar moves and messages are handed on while
+// bytes are written: often enough for a window that answers at once, rarely
+// enough that drawing the bar costs nothing next to the writing.
+constexpr DWORD kPumpIntervalMs = 40;
 
 struct Progress {
   HWND dialog;
   HWND bar;
   uint64_t total;
   uint64_t done;
+  DWORD lastPump;
 };
 Progress progress{};
 
@@ -23,10 +28,27 @@ void Show() {
   SendMessageA(progress.bar, PBM_SETPOS, static_cast<WPARAM>(done * kRange / total), 0);
 }
 
+// Hands on every message that waits. Each look at the queue costs a round
+// trip to the window system, so callers do it only every kPumpIntervalMs.
+void Pump() {
+  progress.lastPump = GetTickCount();
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // For the loop that owns it.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (progress.dialog && IsDialogMessageA(progress.dialog, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
 }  // namespace
 
 void ProgressBegin(HWND dialog, uint64_t total) {
-  progress = {dialog, GetDlgItem(dialog, IDC_PROGRESS), total, 0};
+  progress = {dialog, GetDlgItem(dialog, IDC_PROGRESS), total, 0, 0};
   if (!progress.bar) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
@@ -41,7 +63,7 @@ void ProgressBegin(HWND dialog, uint64_t total) {
   }
   Show();
   if (progress.bar) ShowWindow(progress.bar, SW_SHOWNA);
-  PumpMessages();
+  Pump();
 }
 
 void ProgressAddTotal(uint64_t bytes) {
@@ -51,22 +73,13 @@ void ProgressAddTotal(uint64_t bytes) {
 
 void ProgressAdvance(uint64_t bytes) {
   progress.done += bytes;
+  if (GetTickCount() - progress.lastPump < kPumpIntervalMs) return;
   Show();
-  PumpMessages();
+  Pump();
 }
 
 void PumpMessages() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      // For the loop that owns it.
-      PostQuitMessage(static_cast<int>(message.wParam));
-      return;
-    }
-    if (progress.dialog && IsDialogMessageA(progress.dialog, &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+  if (GetTickCount() - progress.lastPump >= kPumpIntervalMs) Pump();
 }
 
 void ProgressEnd() {

@@ -27,7 +27,7 @@ std::vector<std::string> Plan(const std::vector<uint8_t>& bytes, bool* ok = null
   size_t count = 99;
   bool planned = PlanRestore(bytes.data(), bytes.size(), kRoot, steps.data(), &count);
   if (ok) *ok = planned;
-  const char* names[] = {"put-back", "remove", "attributes", "delete-aside"};
+  const char* names[] = {"put-back", "remove", "attributes", "delete-aside", "remove-empty"};
   std::vector<std::string> lines;
   for (size_t i = 0; i < count; ++i)
     lines.push_back(std::string(names[static_cast<int>(steps[i].action)]) + " " +
@@ -35,8 +35,11 @@ std::vector<std::string> Plan(const std::vector<uint8_t>& bytes, bool* ok = null
   return lines;
 }
 
+const JournalRecord kAsideFolder{JournalKind::AsideFolder, true, 0, {}, "C:\\GAME\\~UPDATE.OLD", ""};
 const JournalRecord kAside{JournalKind::MovedAside, false, 0x21, {1, 2, 0x01C0A1B2C3D4E5F6},
-                           "C:\\GAME\\DATA\\A.DAT", "C:\\GAME\\DATA\\~FU00001.TMP"};
+                           "C:\\GAME\\DATA\\A.DAT", "C:\\GAME\\~UPDATE.OLD\\~FU00001.TMP"};
+const JournalRecord kAside2{JournalKind::MovedAside, false, 0x20, {}, "C:\\GAME\\B.DAT",
+                            "C:\\GAME\\~UPDATE.OLD\\~FU00002.TMP"};
 const JournalRecord kNewFolder{JournalKind::Created, true, 0, {}, "C:\\GAME\\BONUS", ""};
 const JournalRecord kNewFile{JournalKind::Created, false, 0, {}, "C:\\GAME\\README.TXT", ""};
 const JournalRecord kRootAttributes{JournalKind::Attributes, false, 0x10, {}, "C:\\GAME", ""};
@@ -96,11 +99,13 @@ TEST(JournalRecords, RestorePlans) {
     bool planned;
     std::vector<std::string> steps;
   } cases[] = {
-      {"undone backwards", {kAside, kRootAttributes, kNewFolder, kNewFile}, true,
+      {"undone backwards", {kAsideFolder, kAside, kRootAttributes, kNewFolder, kNewFile}, true,
        {"remove C:\\GAME\\README.TXT", "remove C:\\GAME\\BONUS", "attributes C:\\GAME",
-        "put-back C:\\GAME\\DATA\\A.DAT"}},
-      {"committed: only what was kept aside goes", {kAside, kNewFile, kCommitted}, true,
-       {"delete-aside C:\\GAME\\DATA\\A.DAT"}},
+        "put-back C:\\GAME\\DATA\\A.DAT", "remove-empty C:\\GAME\\~UPDATE.OLD"}},
+      {"committed: what was kept aside goes, then its folder",
+       {kAsideFolder, kAside, kNewFile, kAside2, kCommitted}, true,
+       {"delete-aside C:\\GAME\\DATA\\A.DAT", "delete-aside C:\\GAME\\B.DAT",
+        "remove-empty C:\\GAME\\~UPDATE.OLD"}},
       {"header only", {}, true, {}},
       {"a path outside the installation", {kNewFile, {JournalKind::Created, false, 0, {}, "C:\\GAME\\..\\WINDOWS", ""}},
        false, {}},
