@@ -23,14 +23,15 @@ constexpr DWORD kLargestJournal = 64u << 20;
 struct Journal {
   char root[kPathCapacity];
   char path[kPathCapacity];
-  HANDLE file;
+  HANDLE file;  // none until the first record is written
   uint8_t pending[kPendingCapacity];  // records not yet written
   size_t pendingSize;
   uint32_t names;  // counter behind the names of files kept aside and temporaries
   bool asideFolderRecorded;
 };
 
-Journal journal = {{}, {}, INVALID_HANDLE_VALUE, {}, 0, 0, false};
+// Zero at start (in .bss: the pending buffer adds nothing to the program).
+Journal journal;
 
 bool Exists(const char* path) { return SysGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
 
@@ -54,7 +55,7 @@ bool WriteAll(HANDLE file, const void* data, size_t length) {
 }
 
 bool OpenJournal() {
-  if (journal.file != INVALID_HANDLE_VALUE) return true;
+  if (journal.file) return true;
   if (!CopyText(journal.path, journal.root) || !JoinPath(journal.path, kJournalName)) return false;
   // Not shared: a second updater that finds it open leaves it alone. Each
   // write goes through to the disk.
@@ -174,10 +175,10 @@ Restored RestoreFrom(HANDLE file, const char* root) {
 // when done, kept for the next start otherwise.
 void EndJournal() {
   journal.pendingSize = 0;
-  if (journal.file == INVALID_HANDLE_VALUE) return;
+  if (!journal.file) return;
   Restored result = RestoreFrom(journal.file, journal.root);
   CloseHandle(journal.file);
-  journal.file = INVALID_HANDLE_VALUE;
+  journal.file = nullptr;
   if (result == Restored::Done) SysDeleteFile(journal.path);
 }
 
@@ -268,7 +269,7 @@ bool JournalApply() {
 
 bool JournalCommit() {
   journal.pendingSize = 0;
-  if (journal.file == INVALID_HANDLE_VALUE) return true;
+  if (!journal.file) return true;
   uint8_t record[kJournalRecordMax];
   size_t length = EncodeJournalRecord({JournalKind::Committed, false, 0, {}, journal.root, ""},
                                       record);
