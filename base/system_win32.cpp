@@ -133,6 +133,9 @@ BOOL SysMoveFile(const char* from, const char* to) {
 }
 BOOL SysCreateDirectory(const char* path) { return CreateDirectoryA(path, nullptr); }
 BOOL SysRemoveDirectory(const char* path) { return RemoveDirectoryA(path); }
+BOOL SysCreateHardLink(const char* link, const char* existing) {
+  return CreateHardLinkA(link, existing, nullptr);
+}
 BOOL SysGetFileAttributesEx(const char* path, WIN32_FILE_ATTRIBUTE_DATA* data) {
   return GetFileAttributesExA(path, GetFileExInfoStandard, data);
 }

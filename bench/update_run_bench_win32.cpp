@@ -114,7 +114,7 @@ bool JournaledRun(HWND dialog, const std::string& folder) {
   JournalBegin(folder.c_str());
   for (size_t i = 0; i < paths.size(); ++i) {
     char temporary[kPathCapacity];
-    if (!JournalMoveAside(paths[i].c_str()) || !JournalNewName(paths[i].c_str(), temporary) ||
+    if (!JournalMoveAside(paths[i].c_str(), true) || !JournalTemporaryName(paths[i].c_str(), temporary) ||
         !JournalCreated(temporary, false))
       return false;
     std::memcpy(temporaries[i].data(), temporary, kPathCapacity);

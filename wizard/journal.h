@@ -1,7 +1,7 @@
 // The update run's journal, ~UPDATE.JNL in the installation folder: what the
 // run is about to change there, on disk before the change is made, so that
 // the run is all or nothing. An original file is moved aside (a rename into
-// the folder ~UPDATE.OLD of the installation: no copy, no extra space) and
+// the folder ~UPDATE.TMP of the installation: no copy, no extra space) and
 // everything the run creates is named first. A failed run puts it all back; a completed one drops what it
 // kept aside; a run that died is undone at the next start. The run holds the
 // journal open without sharing, which tells a second copy of the updater
@@ -17,15 +17,23 @@
 void JournalBegin(const char* installPath);
 
 // Records that the file at path (which exists) is to be moved aside; the
-// move happens in JournalApply.
-bool JournalMoveAside(const char* path);
+// move happens in JournalApply. With inPlace, the file keeps its name too
+// (a second name aside, where the file system has them) until the run
+// replaces it by a rename, as an extraction does: the run then never looks
+// up a name that is missing. A shell copy writes into an existing file, so
+// its originals really move.
+bool JournalMoveAside(const char* path, bool inPlace = false);
 // Records that path (a file or a folder), which does not exist, is to be
 // created.
 bool JournalCreated(const char* path, bool folder);
 // Records path's attributes before they change.
 bool JournalAttributes(const char* path);
-// A name for a new file beside path that exists nowhere yet (for a
-// temporary), to be recorded with JournalCreated.
+// A name that exists nowhere yet for a new file that will replace path (a
+// temporary), on path's drive: in the run's work folder ~UPDATE.TMP of the
+// installation, or beside path where that folder's names do not fit. To be
+// recorded with JournalCreated.
+bool JournalTemporaryName(const char* path, char (&name)[kPathCapacity]);
+// A name that exists nowhere yet beside path.
 bool JournalNewName(const char* path, char (&name)[kPathCapacity]);
 
 // Writes the records gathered so far to the journal (made the first time),

@@ -13,10 +13,11 @@
 namespace {
 
 const char* const kJournalName = "~UPDATE.JNL";
-// Where originals are kept aside: one folder of the installation, so that
-// the names the run looks for and makes stay in small folders (looking up a
-// name that does not exist costs a whole folder's listing on some systems).
-const char* const kAsideFolderName = "~UPDATE.OLD";
+// Where originals are kept aside and new files are written before they take
+// their names: one folder of the installation, so that the names the run
+// looks for and makes lie in a small folder (looking up a name that does
+// not exist costs a listing of the whole folder on some systems).
+const char* const kWorkFolderName = "~UPDATE.TMP";
 constexpr size_t kPendingCapacity = 64 * 1024;
 constexpr DWORD kLargestJournal = 64u << 20;
 
@@ -27,7 +28,7 @@ struct Journal {
   uint8_t pending[kPendingCapacity];  // records not yet written
   size_t pendingSize;
   uint32_t names;  // counter behind the names of files kept aside and temporaries
-  bool asideFolderRecorded;
+  bool workFolderRecorded;
 };
 
 // Zero at start (in .bss: the pending buffer adds nothing to the program).
@@ -57,10 +58,11 @@ bool WriteAll(HANDLE file, const void* data, size_t length) {
 bool OpenJournal() {
   if (journal.file) return true;
   if (!CopyText(journal.path, journal.root) || !JoinPath(journal.path, kJournalName)) return false;
-  // Not shared: a second updater that finds it open leaves it alone. Each
-  // write goes through to the disk.
+  // Not shared: a second updater that finds it open leaves it alone. The
+  // records reach the disk by FlushFileBuffers after each batch (one wait
+  // per batch, where writing through would wait on every write).
   HANDLE file = SysCreateFile(journal.path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH);
+                              FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) return false;
   journal.file = file;
   if (!WriteAll(file, kJournalHeader, kJournalHeaderSize)) return false;
@@ -187,27 +189,34 @@ void EndJournal() {
 void JournalBegin(const char* installPath) {
   CopyText(journal.root, installPath);
   journal.pendingSize = 0;
-  journal.asideFolderRecorded = false;
+  journal.workFolderRecorded = false;
 }
 
-bool JournalMoveAside(const char* path) {
+namespace {
+
+// A new name in the work folder (recorded, to be made with the first), or
+// beside path where the work folder's names would not fit.
+bool WorkName(const char* path, char (&name)[kPathCapacity]) {
+  char probe[kPathCapacity];
+  bool fits = CopyText(probe, journal.root) && JoinPath(probe, kWorkFolderName) &&
+              TextLength(probe) + 13 < kPathCapacity;
+  if (!fits) return JournalNewName(path, name);
+  if (!journal.workFolderRecorded) {
+    if (!Exists(probe) &&
+        !Append({JournalKind::AsideFolder, true, false, 0, {}, probe, ""}))
+      return false;
+    journal.workFolderRecorded = true;
+  }
+  return JoinPath(probe, "~") && JournalNewName(probe, name);
+}
+
+}  // namespace
+
+bool JournalMoveAside(const char* path, bool inPlace) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   char aside[kPathCapacity];
-  if (!SysGetFileAttributesEx(path, &data)) return false;
-  // In the installation's aside folder (made with the first), or beside the
-  // file where that folder's names would not fit.
-  char inFolder[kPathCapacity];
-  bool folderFits = CopyText(inFolder, journal.root) && JoinPath(inFolder, kAsideFolderName) &&
-                    TextLength(inFolder) + 13 < kPathCapacity;
-  if (folderFits && !journal.asideFolderRecorded) {
-    if (!Exists(inFolder) && !Append({JournalKind::AsideFolder, true, 0, {}, inFolder, ""}))
-      return false;
-    journal.asideFolderRecorded = true;
-  }
-  if (!(folderFits ? JoinPath(inFolder, "~") && JournalNewName(inFolder, aside)
-                   : JournalNewName(path, aside)))
-    return false;
-  JournalRecord record{JournalKind::MovedAside, false, data.dwFileAttributes, {}, path, aside};
+  if (!SysGetFileAttributesEx(path, &data) || !WorkName(path, aside)) return false;
+  JournalRecord record{JournalKind::MovedAside, false, inPlace, data.dwFileAttributes, {}, path, aside};
   const FILETIME* times[3] = {&data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime};
   for (int i = 0; i < 3; ++i)
     record.times[i] = times[i]->dwLowDateTime | (uint64_t{times[i]->dwHighDateTime} << 32);
@@ -215,13 +224,17 @@ bool JournalMoveAside(const char* path) {
 }
 
 bool JournalCreated(const char* path, bool folder) {
-  return Append({JournalKind::Created, folder, 0, {}, path, ""});
+  return Append({JournalKind::Created, folder, false, 0, {}, path, ""});
 }
 
 bool JournalAttributes(const char* path) {
   DWORD attributes = SysGetFileAttributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  return Append({JournalKind::Attributes, false, attributes, {}, path, ""});
+  return Append({JournalKind::Attributes, false, false, attributes, {}, path, ""});
+}
+
+bool JournalTemporaryName(const char* path, char (&name)[kPathCapacity]) {
+  return WorkName(path, name);
 }
 
 bool JournalNewName(const char* path, char (&name)[kPathCapacity]) {
@@ -261,7 +274,9 @@ bool JournalApply() {
   JournalRecord record;
   while (NextJournalRecord(&reader, &record)) {
     if (record.kind == JournalKind::AsideFolder && !SysCreateDirectory(record.path)) return false;
-    if (record.kind == JournalKind::MovedAside && !SysMoveFile(record.path, record.aside))
+    if (record.kind == JournalKind::MovedAside &&
+        !(record.linked && SysCreateHardLink(record.aside, record.path)) &&
+        !SysMoveFile(record.path, record.aside))
       return false;
   }
   return true;
@@ -271,7 +286,7 @@ bool JournalCommit() {
   journal.pendingSize = 0;
   if (!journal.file) return true;
   uint8_t record[kJournalRecordMax];
-  size_t length = EncodeJournalRecord({JournalKind::Committed, false, 0, {}, journal.root, ""},
+  size_t length = EncodeJournalRecord({JournalKind::Committed, false, false, 0, {}, journal.root, ""},
                                       record);
   // Once this record is on the disk the new files stay, whatever happens.
   if (!WriteAll(journal.file, record, length) || !FlushFileBuffers(journal.file)) return false;
@@ -285,7 +300,7 @@ void RecoverInstallation(const char* installPath) {
   char path[kPathCapacity];
   if (!CopyText(path, installPath) || !JoinPath(path, kJournalName)) return;
   HANDLE file = SysCreateFile(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH);
+                              FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) return;  // none, or a live run holds it
   Restored result = RestoreFrom(file, installPath);
   CloseHandle(file);

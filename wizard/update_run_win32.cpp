@@ -152,9 +152,9 @@ uint64_t PlanUpdateItems(Run& run) {
     }
     // A destination written earlier in this run has its original aside already.
     bool recorded = SameDestination(run, i) ||
-                    (exists ? JournalMoveAside(destination) : JournalCreated(destination, false));
+                    (exists ? JournalMoveAside(destination, true) : JournalCreated(destination, false));
     plan = UpdatePlan::CannotWrite;
-    if (recorded && JournalNewName(destination, run.temporaries[i]) &&
+    if (recorded && JournalTemporaryName(destination, run.temporaries[i]) &&
         JournalCreated(run.temporaries[i], false)) {
       plan = UpdatePlan::Write;
       total += EntrySize(item.path + item.nameOffset);

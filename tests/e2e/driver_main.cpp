@@ -918,13 +918,32 @@ bool DoKill(const Step& step) {
   return true;
 }
 
-// watch-run status=TEXT [min-steps=N] [within=S]: while the run goes on
+// Holds a thread back most of the time, as a slow or busy machine would, so
+// that a run lasts long enough to be watched: 15 ms stopped, 5 ms running.
+struct Throttle {
+  HANDLE thread;
+  volatile bool stop;
+};
+
+DWORD WINAPI ThrottleLoop(void* parameter) {
+  Throttle* throttle = static_cast<Throttle*>(parameter);
+  while (!throttle->stop) {
+    SuspendThread(throttle->thread);
+    Sleep(15);
+    ResumeThread(throttle->thread);
+    Sleep(5);
+  }
+  return 0;
+}
+
+// watch-run status=TEXT [min-steps=N] [slow=yes] [within=S]: while the run goes on
 // until the wizard shows TEXT, the wizard answers every message within a
 // second and the system never takes it for hung; its progress bar is shown,
 // never goes back and advances at least N times (default 3); afterwards the
-// bar is hidden.
+// bar is hidden. slow=yes lets the updater's thread run a quarter of the
+// time meanwhile.
 bool DoWatchRun(const Step& step) {
-  if (!CheckKeys(step, {"name", "within", "status", "min-steps"})) return false;
+  if (!CheckKeys(step, {"name", "within", "status", "min-steps", "slow"})) return false;
   Process* process = FindUpdater(step);
   if (!process) return false;
   HWND wizard = WaitForWizard(step, *process, false);
@@ -935,35 +954,51 @@ bool DoWatchRun(const Step& step) {
   DWORD slowest = 0;
   int steps = 0, polls = 0;
   LRESULT last = -1;
+  Throttle throttle{process->info.hThread, false};
+  HANDLE throttler = Arg(step, "slow") == "yes"
+                         ? CreateThread(nullptr, 0, ThrottleLoop, &throttle, 0, nullptr)
+                         : nullptr;
+  struct EndThrottle {
+    Throttle& throttle;
+    HANDLE thread;
+    ~EndThrottle() {
+      throttle.stop = true;
+      if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+      }
+    }
+  } endThrottle{throttle, throttler};
   for (;;) {
+    // One message sent per round, so that rounds are as frequent as the
+    // updater answers: the bar's position while it is shown, else a null
+    // message to the wizard. The status text is read without a message.
     DWORD before = GetTickCount();
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(wizard, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result))
+    HWND bar = GetDlgItem(wizard, kProgressId);
+    bool barShown = bar && IsWindowVisible(bar);
+    if (!SendMessageTimeoutW(barShown ? bar : wizard, barShown ? PBM_GETPOS : WM_NULL, 0, 0,
+                             SMTO_ABORTIFHUNG, 1000, &result))
       return Fail(step, "the wizard did not answer within a second");
     if (IsHungAppWindow(wizard)) return Fail(step, "the system takes the wizard for hung");
     slowest = std::max(slowest, GetTickCount() - before);
     ++polls;
-    wchar_t status[512] = {};
-    if (!SendMessageTimeoutW(GetDlgItem(wizard, kStatusId), WM_GETTEXT, 512,
-                             reinterpret_cast<LPARAM>(status), SMTO_ABORTIFHUNG, 1000, &result))
-      return Fail(step, "the status text did not answer within a second");
-    HWND bar = GetDlgItem(wizard, kProgressId);
-    bool finished = expected == status;
-    if (finished) {
-      if (bar && IsWindowVisible(bar)) return Fail(step, "the progress bar stays after the run");
-      break;
-    }
-    if (bar && IsWindowVisible(bar) &&
-        SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &result)) {
+    if (barShown) {
       LRESULT position = static_cast<LRESULT>(result);
       if (position < last) return Fail(step, "the progress bar went back");
       if (last >= 0 && position > last) ++steps;
       last = position;
     }
+    wchar_t status[512] = {};
+    GetWindowTextW(GetDlgItem(wizard, kStatusId), status, 512);
+    if (expected == status) {
+      if (bar && IsWindowVisible(bar)) return Fail(step, "the progress bar stays after the run");
+      break;
+    }
     if (HasEnded(*process)) return Fail(step, "expected the run to go on, but " + EndedText(*process));
     if (static_cast<LONG>(GetTickCount() - deadline) > 0)
       return Fail(step, "the wizard does not show '" + Arg(step, "status") + "'");
-    Sleep(5);
+    Sleep(2);
   }
   Note("watched the run: " + std::to_string(polls) + " answers, the slowest in " +
        std::to_string(slowest) + " ms; the progress bar advanced " + std::to_string(steps) + " times");
