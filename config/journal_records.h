@@ -13,7 +13,7 @@ enum class JournalKind : uint8_t {
   Created = 2,     // path did not exist and the run creates it (a file or a folder)
   Attributes = 3,  // path's attributes are about to change; these are the old ones
   Committed = 4,   // the run completed: what was moved aside goes, nothing is put back
-  AsideFolder = 5, // path, a folder that holds what is moved aside, is to be created
+  AsideFolder = 5, // path, the run's work folder (originals aside, temporaries), is to be made
 };
 
 struct JournalRecord {
@@ -60,7 +60,7 @@ enum class RestoreAction {
   RemoveCreated,  // path goes (a folder with everything in it)
   PutAttributes,  // path gets its old attributes back
   DeleteAside,    // the file kept at aside goes (after a completed run)
-  RemoveEmpty,    // path, the folder of what was kept aside, goes once it is empty
+  RemoveEmpty,    // path, the run's work folder, goes once it is empty
 };
 struct RestoreStep {
   RestoreAction action;
@@ -70,7 +70,7 @@ struct RestoreStep {
 // The steps that leave the installation at root as the journal's run found
 // it (or, when the run committed, drop what it kept aside), in the order to
 // take them: the records backwards, so that each change is undone on the
-// state it made; after a completed run, what was kept aside, then its
+// state it made; after a completed run, what was kept aside, then the work
 // folder. Every step can be taken again after an interruption.
 // False, with no steps, when bytes are no journal or a record names a path
 // outside root (only the attributes of root itself may be recorded) (a journal that is not this installation's is left alone).

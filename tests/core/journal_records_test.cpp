@@ -35,11 +35,11 @@ std::vector<std::string> Plan(const std::vector<uint8_t>& bytes, bool* ok = null
   return lines;
 }
 
-const JournalRecord kAsideFolder{JournalKind::AsideFolder, true, false, 0, {}, "C:\\GAME\\~UPDATE.OLD", ""};
+const JournalRecord kAsideFolder{JournalKind::AsideFolder, true, false, 0, {}, "C:\\GAME\\~UPDATE.TMP", ""};
 const JournalRecord kAside{JournalKind::MovedAside, false, true, 0x21, {1, 2, 0x01C0A1B2C3D4E5F6},
-                           "C:\\GAME\\DATA\\A.DAT", "C:\\GAME\\~UPDATE.OLD\\~FU00001.TMP"};
+                           "C:\\GAME\\DATA\\A.DAT", "C:\\GAME\\~UPDATE.TMP\\~FU00001.TMP"};
 const JournalRecord kAside2{JournalKind::MovedAside, false, false, 0x20, {}, "C:\\GAME\\B.DAT",
-                            "C:\\GAME\\~UPDATE.OLD\\~FU00002.TMP"};
+                            "C:\\GAME\\~UPDATE.TMP\\~FU00002.TMP"};
 const JournalRecord kNewFolder{JournalKind::Created, true, false, 0, {}, "C:\\GAME\\BONUS", ""};
 const JournalRecord kNewFile{JournalKind::Created, false, false, 0, {}, "C:\\GAME\\README.TXT", ""};
 const JournalRecord kRootAttributes{JournalKind::Attributes, false, false, 0x10, {}, "C:\\GAME", ""};
@@ -103,11 +103,11 @@ TEST(JournalRecords, RestorePlans) {
   } cases[] = {
       {"undone backwards", {kAsideFolder, kAside, kRootAttributes, kNewFolder, kNewFile}, true,
        {"remove C:\\GAME\\README.TXT", "remove C:\\GAME\\BONUS", "attributes C:\\GAME",
-        "put-back C:\\GAME\\DATA\\A.DAT", "remove-empty C:\\GAME\\~UPDATE.OLD"}},
+        "put-back C:\\GAME\\DATA\\A.DAT", "remove-empty C:\\GAME\\~UPDATE.TMP"}},
       {"committed: what was kept aside goes, then its folder",
        {kAsideFolder, kAside, kNewFile, kAside2, kCommitted}, true,
        {"delete-aside C:\\GAME\\DATA\\A.DAT", "delete-aside C:\\GAME\\B.DAT",
-        "remove-empty C:\\GAME\\~UPDATE.OLD"}},
+        "remove-empty C:\\GAME\\~UPDATE.TMP"}},
       {"header only", {}, true, {}},
       {"a path outside the installation", {kNewFile, {JournalKind::Created, false, false, 0, {}, "C:\\GAME\\..\\WINDOWS", ""}},
        false, {}},
