@@ -13,6 +13,7 @@
 #include "package/open_package.h"
 #include "resources/resource_ids.h"
 #include "wizard/dialog_font.h"
+#include "wizard/journal.h"
 #include "wizard/wizard.h"
 
 namespace {
@@ -187,8 +188,12 @@ int RunUpdater(HINSTANCE instance) {
 
   char scratch[kTextCapacity];
   if (!OpenOwnPackage() || !ExtractUpdateScript() || !ReadIdentity() ||
-      !FindInstallation(scratch) || !FindSetupIni() || !LoadInstallDescription())
+      !FindInstallation(scratch))
     return Fail();
+  // An update that died half-way is undone before anything reads the
+  // installation.
+  RecoverInstallation(updaterState.installPath);
+  if (!FindSetupIni() || !LoadInstallDescription()) return Fail();
   if (!CheckAndRunWizard(scratch)) return Fail();
   CleanUp();
   return 1;

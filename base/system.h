@@ -93,3 +93,14 @@ bool SysJapaneseFontInstalled(const wchar_t* face);
 bool SysAnyJapaneseFont(wchar_t (&face)[LF_FACESIZE]);
 INT_PTR SysDialogBoxIndirect(HINSTANCE instance, const void* dialogTemplate, HWND owner,
                              DLGPROC procedure, LPARAM parameter);
+
+// Renames from to to on the same drive; fails when to exists.
+BOOL SysMoveFile(const char* from, const char* to);
+BOOL SysCreateDirectory(const char* path);
+BOOL SysRemoveDirectory(const char* path);
+// A second name link for the file at existing (same drive; not on every file system).
+BOOL SysCreateHardLink(const char* link, const char* existing);
+BOOL SysGetFileAttributesEx(const char* path, WIN32_FILE_ATTRIBUTE_DATA* data);
+// The entries of a folder: pattern is the folder joined with "*".
+HANDLE SysFindFirstFile(const char* pattern, WIN32_FIND_DATAA* found);
+BOOL SysFindNextFile(HANDLE search, WIN32_FIND_DATAA* found);

@@ -52,3 +52,14 @@ void AbandonTemporaryFile(TemporaryFile* file);
 // available to the caller, the drive's total size and, when free is given,
 // all free bytes. Nonzero on success; on failure the outputs are untouched.
 int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint64_t* free);
+
+// What the update run asks of the extractions it starts: the temporary's
+// path (chosen and recorded beforehand, so that a run that dies leaves none
+// behind), created new; and a call after every piece written to it, for the
+// run's progress and its window. Both none by default.
+struct ExtractionObserver {
+  const char* temporaryPath;
+  void (*pieceWritten)(uint32_t bytes);
+};
+extern ExtractionObserver extractionObserver;
+

@@ -73,6 +73,10 @@ void TemporaryName(char (&name)[16], size_t room, DWORD value) {
 // the destination's own name shows to be there, so a temporary fits
 // whenever the destination does.
 HANDLE CreateTemporaryBeside(const char* path, char (&temp)[kPathCapacity]) {
+  if (extractionObserver.temporaryPath) {
+    if (!CopyText(temp, extractionObserver.temporaryPath)) return INVALID_HANDLE_VALUE;
+    return SysCreateFile(temp, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  }
   size_t folder = FolderLength(path);
   size_t room = kPathCapacity - 1 - folder;
   if (room > 12) room = 12;
@@ -101,6 +105,8 @@ bool SetTimes(HANDLE file, const FileTime* fileTime) {
 }  // namespace
 
 static_assert(sizeof(FileTime) == sizeof(FILETIME));
+
+ExtractionObserver extractionObserver = {nullptr, nullptr};
 
 int BeginTemporaryFile(const char* destination, TemporaryFile* file) {
   file->handle = INVALID_HANDLE_VALUE;
@@ -172,6 +178,8 @@ StreamOutcome StreamEntry(EntryReader* reader, uint8_t* buffer, TemporaryFile* f
     if (ReadEntryPiece(reader, buffer, &piece, &length) != EntryDataOk) return StreamCorrupt;
     if (length && !WriteTemporaryFile(file, piece, static_cast<uint32_t>(length)))
       return StreamWriteFailed;
+    if (extractionObserver.pieceWritten)
+      extractionObserver.pieceWritten(static_cast<uint32_t>(length));
   }
   return StreamWritten;
 }

@@ -11,3 +11,4 @@
 #define IDC_CANCEL 2
 #define IDC_BACK 4
 #define IDC_STATUS 1001
+#define IDC_PROGRESS 1002  // the run's progress bar, made while the run writes

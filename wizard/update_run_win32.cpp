@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <cstring>
+
 #include "app/updater_state.h"
 #include "base/system.h"
 #include "config/error_boxes.h"
@@ -9,13 +11,23 @@
 #include "config/install_description.h"
 #include "config/join_path.h"
 #include "config/tokenizer.h"
+#include "package/entry_name.h"
 #include "package/extract_entry.h"
 #include "resources/resource_ids.h"
+#include "wizard/journal.h"
+#include "wizard/run_progress.h"
 #include "wizard/wizard.h"
 
 namespace {
 
 const char* const kCopyFailure = "SETUP.INI : \"%s\" のコピーに失敗しました";
+
+enum class UpdatePlan {
+  Write,       // journaled: the original (if any) moved aside, the temporary named
+  Skip,        // OverwriteOnly and nothing to overwrite
+  Attempt,     // a folder in the way: the extraction is tried and fails on it, untouched
+  CannotWrite  // the destination does not fit, or the journal cannot take it
+};
 
 // The working state of one run; a run after a shortage starts from scratch.
 struct Run {
@@ -33,6 +45,12 @@ struct Run {
   char destination[kPathCapacity];
 
   char failure[kTextCapacity];  // shown before the dialog ends, when set
+
+  // How each update item is written, decided (and journaled) before the
+  // first: its destination and the temporary that the extraction fills.
+  UpdatePlan plans[kListKeys];
+  char destinations[kListKeys][kPathCapacity];
+  char temporaries[kListKeys][kPathCapacity];
 };
 
 // A value of the section "UPDATE" of the extracted script.
@@ -58,6 +76,9 @@ bool CopyAsList(char (&list)[kPathCapacity], const char* text) {
 
 UpdateOutcome FailureExit(Run& run) {
   if (run.failure[0]) ShowUpdateError(run.failure);
+  // The installation goes back to what it was before the run.
+  JournalRollback();
+  ProgressEnd();
   EndDialog(run.dialog, -1);
   return UpdateOutcome::Failed;
 }
@@ -69,6 +90,11 @@ UpdateOutcome CopyFailure(Run& run, const CopyItem& item) {
 
 UpdateOutcome Completion(Run& run) {
   HWND dialog = run.dialog;
+  if (!JournalCommit()) {
+    ShowUpdateError("ファイルの書き込みに失敗しました");
+    return FailureExit(run);
+  }
+  ProgressEnd();
   SetStatusText(dialog, "アップデートは完了しました");
   SysSetDlgItemText(dialog, IDC_NEXT, "完了");
   EnableButton(dialog, IDC_NEXT, true);
@@ -77,23 +103,90 @@ UpdateOutcome Completion(Run& run) {
   return UpdateOutcome::Completed;
 }
 
-// Writes one package entry at its place in the installation. False after a
-// failure has been reported.
-bool WriteUpdateItem(Run& run, const UpdateItem& item) {
-  char* destination = run.value;
-  // ExtractEntry takes at most kPathCapacity - 1 bytes; a longer destination
-  // is a write that cannot be done, and no file that exists: with
-  // OverwriteOnly it is skipped like any missing destination.
-  const bool fits = CopyText(destination, kTextCapacity, updaterState.installPath) &&
-                    JoinPath(destination, kTextCapacity, item.path) &&
-                    TextLength(destination) < kPathCapacity;
-  if (run.overwriteOnly) {
-    if (!fits) return true;
-    DWORD attributes = SysGetFileAttributes(destination);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-      return true;
+// The size of the package entry called name (0 when there is none).
+uint64_t EntrySize(const char* name) {
+  const UpdatePackage* package = updaterState.package;
+  for (uint32_t i = 0; package && i < package->header.entryCount; ++i) {
+    char entryName[kEntryNameField + 1] = {};
+    std::memcpy(entryName, updaterState.entries[i].name, kEntryNameField);
+    if (SameEntryName(entryName, name)) return updaterState.entries[i].originalSize;
   }
-  if (!fits || !ExtractEntry(item.path + item.nameOffset, destination)) {
+  return 0;
+}
+
+bool SameDestination(const Run& run, int i) {
+  for (int j = 0; j < i; ++j)
+    if (run.plans[j] == UpdatePlan::Write && !lstrcmpiA(run.destinations[j], run.destinations[i]))
+      return true;
+  return false;
+}
+
+// Decides how each update item is written and puts it all in the journal,
+// before the first is written: an original moves aside, and a destination
+// and the temporary behind it are named as created. Nothing is reported
+// here; each item's failure comes in its turn. Returns the bytes to write.
+uint64_t PlanUpdateItems(Run& run) {
+  uint64_t total = 0;
+  for (int i = 0; i < run.lists.updateCount; ++i) {
+    const UpdateItem& item = run.lists.updates[i];
+    char* destination = run.destinations[i];
+    UpdatePlan& plan = run.plans[i];
+    // ExtractEntry takes at most kPathCapacity - 1 bytes; a longer
+    // destination is a write that cannot be done, and no file that exists:
+    // with OverwriteOnly it is skipped like any missing destination.
+    if (!CopyText(run.value, updaterState.installPath) || !JoinPath(run.value, item.path) ||
+        !CopyText(destination, kPathCapacity, run.value)) {
+      plan = run.overwriteOnly ? UpdatePlan::Skip : UpdatePlan::CannotWrite;
+      continue;
+    }
+    DWORD attributes = SysGetFileAttributes(destination);
+    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    bool folder = exists && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (run.overwriteOnly && (!exists || folder)) {
+      plan = UpdatePlan::Skip;
+      continue;
+    }
+    if (folder) {
+      plan = UpdatePlan::Attempt;
+      continue;
+    }
+    // A destination written earlier in this run has its original aside already.
+    bool recorded = SameDestination(run, i) ||
+                    (exists ? JournalMoveAside(destination, true) : JournalCreated(destination, false));
+    plan = UpdatePlan::CannotWrite;
+    if (recorded && JournalTemporaryName(destination, run.temporaries[i]) &&
+        JournalCreated(run.temporaries[i], false)) {
+      plan = UpdatePlan::Write;
+      total += EntrySize(item.path + item.nameOffset);
+    }
+  }
+  if (!JournalApply())
+    for (int i = 0; i < run.lists.updateCount; ++i)
+      if (run.plans[i] == UpdatePlan::Write) run.plans[i] = UpdatePlan::CannotWrite;
+  return total;
+}
+
+void PieceWritten(uint32_t bytes) { ProgressAdvance(bytes); }
+
+// Writes one package entry at its place in the installation, as planned.
+// False after a failure has been reported.
+bool WriteUpdateItem(Run& run, int i) {
+  const UpdateItem& item = run.lists.updates[i];
+  switch (run.plans[i]) {
+    case UpdatePlan::Skip:
+      return true;
+    case UpdatePlan::CannotWrite:
+      ShowUpdateError("ファイルの書き込みに失敗しました");
+      return false;
+    case UpdatePlan::Attempt:
+    case UpdatePlan::Write:
+      break;
+  }
+  bool journaled = run.plans[i] == UpdatePlan::Write;
+  extractionObserver = {journaled ? run.temporaries[i] : nullptr, PieceWritten};
+  int written = ExtractEntry(item.path + item.nameOffset, run.destinations[i]);
+  extractionObserver = {nullptr, nullptr};
+  if (!written || !journaled) {
     ShowUpdateError("ファイルの書き込みに失敗しました");
     return false;
   }
@@ -149,9 +242,15 @@ UpdateOutcome CopyItemFromDisc(Run& run, const CopyItem& item) {
     sourceIsFolder = false;
   }
 
+  uint64_t bytes = 0;
+  if (!JournalShellCopy(run.source, run.destination, sourceIsFolder, &bytes) || !JournalApply())
+    return CopyFailure(run, item);
+  ProgressAddTotal(bytes);
+
   SetStatusText(run.dialog, "%s をコピーしています", item.path);
   switch (ShellCopy(run.dialog, run.source, run.destination, sourceIsFolder)) {
     case ShellCopyDone:
+      ProgressAdvance(bytes);
       return UpdateOutcome::Completed;
     case ShellCopyAborted:
       return FailureExit(run);
@@ -186,8 +285,13 @@ UpdateOutcome RunWith(Run& run) {
     return Completion(run);
   }
 
-  for (int i = 0; i < lists.updateCount; ++i)
-    if (!WriteUpdateItem(run, lists.updates[i])) return FailureExit(run);
+  // From here on every change to the installation is journaled first.
+  JournalBegin(updaterState.installPath);
+  ProgressBegin(dialog, PlanUpdateItems(run));
+  for (int i = 0; i < lists.updateCount; ++i) {
+    if (!WriteUpdateItem(run, i)) return FailureExit(run);
+    PumpMessages();
+  }
   for (int i = 0; i < lists.copyCount; ++i) {
     UpdateOutcome outcome = CopyItemFromDisc(run, lists.copies[i]);
     if (outcome != UpdateOutcome::Completed) return outcome;

@@ -87,7 +87,11 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       // The whole wParam: a click or its keyboard equivalent has
       // notification code 0 in the high word.
       if (wParam == IDC_NEXT || wParam == IDC_BACK) {
-        if (!busy) TurnPage(dialog, wParam == IDC_BACK);
+        // Only an enabled button turns the page: the dialog manager delivers
+        // Enter as Next even where Next is disabled (the shortage page, whose
+        // page counter would end the dialog as completed).
+        if (!busy && IsWindowEnabled(GetDlgItem(dialog, static_cast<int>(wParam))))
+          TurnPage(dialog, wParam == IDC_BACK);
       } else if (wParam == IDC_CANCEL) {
         if (!busy) EndDialog(dialog, -1);
       }

@@ -10,6 +10,7 @@
 // relative paths of the steps start from), E2E_GAME (the game window
 // program; by default e2e_game.exe beside the driver).
 #include <windows.h>
+#include <commctrl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -769,6 +770,252 @@ bool DoSleep(const Step& step) {
   return true;
 }
 
+// --- whole folders ---------------------------------------------------------------
+
+// Every file and folder under root, one line each in name order: the
+// relative path, and for a file its size, last-write time (100 ns units),
+// attributes and a hash of its contents; for a folder its attributes.
+void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& lines) {
+  std::vector<std::pair<std::wstring, WIN32_FIND_DATAW>> entries;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((root + relative + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L".."))
+      entries.push_back({found.cFileName, found});
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [name, data] : entries) {
+    std::wstring path = relative + L"\\" + name;
+    char fields[160];
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      snprintf(fields, sizeof fields, " folder attributes=%lx",
+               static_cast<unsigned long>(data.dwFileAttributes));
+      lines.push_back(ToUtf8(path.substr(1)) + fields);
+      ListTree(root, path, lines);
+      continue;
+    }
+    std::string contents;
+    ReadWholeFile(root + path, contents);
+    unsigned long long hash = 14695981039346656037ull;
+    for (unsigned char c : contents) hash = (hash ^ c) * 1099511628211ull;
+    unsigned long long written = (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                 data.ftLastWriteTime.dwLowDateTime;
+    snprintf(fields, sizeof fields, " size=%zu written=%llu attributes=%lx hash=%016llx",
+             contents.size(), written, static_cast<unsigned long>(data.dwFileAttributes), hash);
+    lines.push_back(ToUtf8(path.substr(1)) + fields);
+  }
+}
+
+std::string TreeText(const std::string& path) {
+  std::vector<std::string> lines;
+  ListTree(ResolvePath(path), L"", lines);
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+// save-tree path=FOLDER to=FILE: FOLDER's whole tree, for check-tree.
+bool DoSaveTree(const Step& step) {
+  if (!CheckKeys(step, {"path", "to"})) return false;
+  std::string text = TreeText(Arg(step, "path"));
+  HANDLE file = CreateFileW(ResolvePath(Arg(step, "to")).c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  bool ok = file != INVALID_HANDLE_VALUE &&
+            WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!ok) return Fail(step, "cannot write " + Arg(step, "to"));
+  Note("tree of " + Arg(step, "path") + " saved in " + Arg(step, "to"));
+  return true;
+}
+
+// check-tree path=FOLDER same=FILE [or=FILE2]: FOLDER's tree is exactly the
+// one saved in FILE (or in FILE2): contents, sizes, times, attributes, and
+// no file or folder more or less.
+bool DoCheckTree(const Step& step) {
+  if (!CheckKeys(step, {"path", "same", "or"})) return false;
+  std::string now = TreeText(Arg(step, "path"));
+  std::string first;
+  for (const char* key : {"same", "or"}) {
+    if (!Has(step, key)) continue;
+    std::string saved;
+    if (!ReadWholeFile(ResolvePath(Arg(step, key)), saved))
+      return Fail(step, "cannot read " + Arg(step, key));
+    if (saved == now) {
+      Note("tree of " + Arg(step, "path") + " is the one in " + Arg(step, key));
+      return true;
+    }
+    if (first.empty()) first = saved;
+  }
+  // The first line that differs from the first tree given.
+  size_t a = 0, b = 0;
+  while (a < now.size() && b < first.size()) {
+    size_t ea = now.find('\n', a), eb = first.find('\n', b);
+    if (now.compare(a, ea - a, first, b, eb - b) != 0) break;
+    a = ea + 1;
+    b = eb + 1;
+  }
+  return Fail(step, "the tree of " + Arg(step, "path") + " differs: now '" +
+                        now.substr(a, now.find('\n', a) - a) + "', saved '" +
+                        first.substr(b, first.find('\n', b) - b) + "'");
+}
+
+// copy-tree from=FOLDER to=FOLDER: to becomes a copy of from (times and
+// attributes kept), whatever it held before.
+bool RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
+      std::wstring inner = path + L"\\" + found.cFileName;
+      SetFileAttributesW(inner.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(inner);
+      else
+        DeleteFileW(inner.c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return RemoveDirectoryW(path.c_str()) || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+bool CopyTree(const std::wstring& from, const std::wstring& to) {
+  if (!CreateDirectoryW(to.c_str(), nullptr)) return false;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((from + L"\\*").c_str(), &found);
+  bool ok = true;
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!wcscmp(found.cFileName, L".") || !wcscmp(found.cFileName, L"..")) continue;
+      std::wstring a = from + L"\\" + found.cFileName, b = to + L"\\" + found.cFileName;
+      ok = ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? CopyTree(a, b)
+                                                               : CopyFileW(a.c_str(), b.c_str(), TRUE) != 0) &&
+           ok;
+    } while (ok && FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  SetFileAttributesW(to.c_str(), GetFileAttributesW(from.c_str()));
+  return ok;
+}
+
+bool DoCopyTree(const Step& step) {
+  if (!CheckKeys(step, {"from", "to"})) return false;
+  std::wstring to = ResolvePath(Arg(step, "to"));
+  if (!RemoveTree(to) || !CopyTree(ResolvePath(Arg(step, "from")), to))
+    return Fail(step, "cannot copy " + Arg(step, "from") + " to " + Arg(step, "to"));
+  Note("copied the tree " + Arg(step, "from") + " to " + Arg(step, "to"));
+  return true;
+}
+
+// kill [name=N]: the updater is ended at once, as by a crash.
+bool DoKill(const Step& step) {
+  if (!CheckKeys(step, {"name"})) return false;
+  Process* process = FindUpdater(step);
+  if (!process) return false;
+  bool running = !HasEnded(*process);
+  if (running) {
+    TerminateProcess(process->info.hProcess, 99);
+    WaitForSingleObject(process->info.hProcess, 10000);
+  }
+  Note(running ? "killed " + process->name : "kill: " + EndedText(*process));
+  return true;
+}
+
+// Holds a thread back most of the time, as a slow or busy machine would, so
+// that a run lasts long enough to be watched: 15 ms stopped, 5 ms running.
+struct Throttle {
+  HANDLE thread;
+  volatile bool stop;
+};
+
+DWORD WINAPI ThrottleLoop(void* parameter) {
+  Throttle* throttle = static_cast<Throttle*>(parameter);
+  while (!throttle->stop) {
+    SuspendThread(throttle->thread);
+    Sleep(15);
+    ResumeThread(throttle->thread);
+    Sleep(5);
+  }
+  return 0;
+}
+
+// watch-run status=TEXT [min-steps=N] [slow=yes] [within=S]: while the run goes on
+// until the wizard shows TEXT, the wizard answers every message within a
+// second and the system never takes it for hung; its progress bar is shown,
+// never goes back and advances at least N times (default 3); afterwards the
+// bar is hidden. slow=yes lets the updater's thread run a quarter of the
+// time meanwhile.
+bool DoWatchRun(const Step& step) {
+  if (!CheckKeys(step, {"name", "within", "status", "min-steps", "slow"})) return false;
+  Process* process = FindUpdater(step);
+  if (!process) return false;
+  HWND wizard = WaitForWizard(step, *process, false);
+  if (!wizard) return false;
+  std::wstring expected = FromUtf8(Arg(step, "status"));
+  int minSteps = atoi(Arg(step, "min-steps", "3").c_str());
+  DWORD deadline = GetTickCount() + WithinMs(step);
+  DWORD slowest = 0;
+  int steps = 0, polls = 0;
+  LRESULT last = -1;
+  Throttle throttle{process->info.hThread, false};
+  HANDLE throttler = Arg(step, "slow") == "yes"
+                         ? CreateThread(nullptr, 0, ThrottleLoop, &throttle, 0, nullptr)
+                         : nullptr;
+  struct EndThrottle {
+    Throttle& throttle;
+    HANDLE thread;
+    ~EndThrottle() {
+      throttle.stop = true;
+      if (thread) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+      }
+    }
+  } endThrottle{throttle, throttler};
+  for (;;) {
+    // One message sent per round, so that rounds are as frequent as the
+    // updater answers: the bar's position while it is shown, else a null
+    // message to the wizard. The status text is read without a message.
+    DWORD before = GetTickCount();
+    DWORD_PTR result = 0;
+    HWND bar = GetDlgItem(wizard, kProgressId);
+    bool barShown = bar && IsWindowVisible(bar);
+    if (!SendMessageTimeoutW(barShown ? bar : wizard, barShown ? PBM_GETPOS : WM_NULL, 0, 0,
+                             SMTO_ABORTIFHUNG, 1000, &result))
+      return Fail(step, "the wizard did not answer within a second");
+    if (IsHungAppWindow(wizard)) return Fail(step, "the system takes the wizard for hung");
+    slowest = std::max(slowest, GetTickCount() - before);
+    ++polls;
+    if (barShown) {
+      LRESULT position = static_cast<LRESULT>(result);
+      if (position < last) return Fail(step, "the progress bar went back");
+      if (last >= 0 && position > last) ++steps;
+      last = position;
+    }
+    wchar_t status[512] = {};
+    GetWindowTextW(GetDlgItem(wizard, kStatusId), status, 512);
+    if (expected == status) {
+      if (bar && IsWindowVisible(bar)) return Fail(step, "the progress bar stays after the run");
+      break;
+    }
+    if (HasEnded(*process)) return Fail(step, "expected the run to go on, but " + EndedText(*process));
+    if (static_cast<LONG>(GetTickCount() - deadline) > 0)
+      return Fail(step, "the wizard does not show '" + Arg(step, "status") + "'");
+    Sleep(2);
+  }
+  Note("watched the run: " + std::to_string(polls) + " answers, the slowest in " +
+       std::to_string(slowest) + " ms; the progress bar advanced " + std::to_string(steps) + " times");
+  if (steps < minSteps)
+    return Fail(step, "the progress bar advanced " + std::to_string(steps) + " times, expected " +
+                          std::to_string(minSteps) + " or more");
+  return true;
+}
+
 // --- the run ------------------------------------------------------------------
 
 bool RunStep(const Step& step) {
@@ -794,6 +1041,11 @@ bool RunStep(const Step& step) {
   if (verb == "delete") return DoDelete(step);
   if (verb == "sleep") return DoSleep(step);
   if (verb == "snapshot") return DoSnapshot(step);
+  if (verb == "save-tree") return DoSaveTree(step);
+  if (verb == "check-tree") return DoCheckTree(step);
+  if (verb == "copy-tree") return DoCopyTree(step);
+  if (verb == "kill") return DoKill(step);
+  if (verb == "watch-run") return DoWatchRun(step);
   return Fail(step, "unknown step");
 }
 

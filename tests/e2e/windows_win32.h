@@ -14,6 +14,7 @@ constexpr int kNextId = 1;
 constexpr int kCancelId = 2;
 constexpr int kBackId = 4;
 constexpr int kStatusId = 1001;
+constexpr int kProgressId = 1002;
 
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);

@@ -232,7 +232,10 @@ TEST_F(Wizard, DiscNumberOutsideZeroToNineIsACopyFailure) {
     EXPECT_EQ(Run(), UpdateOutcome::Failed) << value;
     // No disc prompt: the number never reaches the disc check files.
     ExpectOneErrorBox("SETUP.INI : \"MOVIE\" のコピーに失敗しました");
-    EXPECT_TRUE(FileExists(install + "\\A.DAT"));
+    // The file written first is gone again with the failed run, and so is
+    // the journal.
+    EXPECT_FALSE(FileExists(install + "\\A.DAT"));
+    EXPECT_FALSE(FileExists(install + "\\~UPDATE.JNL"));
   }
 }
 

@@ -1,0 +1,192 @@
+// Time of an update run of one 139,309,060-byte entry and 200 small files
+// into an installation that holds older versions of them all, done twice in
+// the same process and interleaved: plainly (each file extracted in place,
+// as runs were written before the journal) and as the run writes now (the
+// journal on the disk first, the originals renamed aside, the progress
+// advanced and the window's messages handed on after every piece, the
+// originals dropped at completion). Prints each repetition and the ratios
+// of the journaled run over the plain one: of the medians and of the best.
+//
+//   update_run_bench make PACKAGE              deterministic data and its package
+//   update_run_bench run PACKAGE FOLDER [N]    N rounds of both (default 5)
+#include <windows.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/updater_state.h"
+#include "bench/synthetic_entry.h"
+#include "package/block.h"
+#include "package/extract_entry.h"
+#include "package/open_package.h"
+#include "package/package_writer.h"
+#include "wizard/journal.h"
+#include "wizard/run_progress.h"
+
+namespace {
+
+constexpr int kSmallFiles = 200;
+
+std::string SmallName(int i) {
+  char name[16];
+  std::snprintf(name, sizeof name, "F%03d.DAT", i);
+  return name;
+}
+
+// Small file i: 2 to 64 KiB of the synthetic text.
+std::vector<uint8_t> SmallData(const std::vector<uint8_t>& text, int i) {
+  size_t size = 2048 + static_cast<size_t>(i) * 62 * 1024 / kSmallFiles * 5 % (62 * 1024);
+  size_t from = static_cast<size_t>(i) * 7919 % (text.size() - size);
+  return std::vector<uint8_t>(text.begin() + from, text.begin() + from + size);
+}
+
+bool WriteAll(const std::string& path, const void* data, size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(data, 1, size, f) == size;
+  return std::fclose(f) == 0 && ok;
+}
+
+int Make(const char* packagePath) {
+  std::vector<uint8_t> big = MakeSyntheticEntry();
+  std::vector<std::vector<uint8_t>> small;
+  std::vector<PackageInput> inputs = {{"GAME.DAT", 0x01D0000000000000ull, big.data(), big.size()}};
+  std::vector<std::string> names;
+  for (int i = 0; i < kSmallFiles; ++i) {
+    small.push_back(SmallData(big, i));
+    names.push_back(SmallName(i));
+  }
+  for (int i = 0; i < kSmallFiles; ++i)
+    inputs.push_back({names[i].c_str(), 0x01D0000000000000ull, small[i].data(), small[i].size()});
+  PackageOptions options;
+  options.level = 1;
+  std::vector<uint8_t> package;
+  std::string error;
+  if (!BuildPackage(inputs, options, &package, &error)) {
+    std::printf("build failed: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("package of %d entries, %zu bytes\n", kSmallFiles + 1, package.size());
+  return WriteAll(packagePath, package.data(), package.size()) ? 0 : 1;
+}
+
+double Now() {
+  LARGE_INTEGER counter, frequency;
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * counter.QuadPart / frequency.QuadPart;
+}
+
+// The installation before the run: an older version of every file.
+bool Prepare(const std::string& folder) {
+  std::string old(4096, 'o');
+  if (!WriteAll(folder + "\\GAME.DAT", old.data(), old.size())) return false;
+  for (int i = 0; i < kSmallFiles; ++i)
+    if (!WriteAll(folder + "\\" + SmallName(i), old.data(), 100 + i)) return false;
+  return true;
+}
+
+std::vector<std::string> Destinations(const std::string& folder) {
+  std::vector<std::string> paths = {folder + "\\GAME.DAT"};
+  for (int i = 0; i < kSmallFiles; ++i) paths.push_back(folder + "\\" + SmallName(i));
+  return paths;
+}
+
+const char* EntryName(const std::string& path) { return std::strrchr(path.c_str(), '\\') + 1; }
+
+bool PlainRun(const std::string& folder) {
+  for (const std::string& path : Destinations(folder))
+    if (!ExtractEntry(EntryName(path), path.c_str())) return false;
+  return true;
+}
+
+void PieceWritten(uint32_t bytes) { ProgressAdvance(bytes); }
+
+// The calls the update run makes, in its order.
+bool JournaledRun(HWND dialog, const std::string& folder) {
+  std::vector<std::string> paths = Destinations(folder);
+  std::vector<std::array<char, kPathCapacity>> temporaries(paths.size());
+  JournalBegin(folder.c_str());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    char temporary[kPathCapacity];
+    if (!JournalMoveAside(paths[i].c_str(), true) || !JournalTemporaryName(paths[i].c_str(), temporary) ||
+        !JournalCreated(temporary, false))
+      return false;
+    std::memcpy(temporaries[i].data(), temporary, kPathCapacity);
+  }
+  if (!JournalApply()) return false;
+  ProgressBegin(dialog, kSyntheticEntrySize);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    extractionObserver = {temporaries[i].data(), PieceWritten};
+    int written = ExtractEntry(EntryName(paths[i]), paths[i].c_str());
+    extractionObserver = {nullptr, nullptr};
+    if (!written) return false;
+    PumpMessages();
+  }
+  ProgressEnd();
+  return JournalCommit();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+int Run(const char* packagePath, const char* folderPath, int rounds) {
+  HANDLE file = CreateFileA(packagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  DWORD size = GetFileSize(file, nullptr);
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  const uint8_t* bytes = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  updaterState.packageBytes = bytes;
+  updaterState.packageSize = size;
+  updaterState.package = OpenPackage(bytes, size);
+  if (!updaterState.package) return 1;
+  updaterState.entries = updaterState.package->entries;
+  // A window for the progress bar and the message pump, as the wizard is.
+  HWND dialog = CreateWindowExA(0, "STATIC", "bench", WS_OVERLAPPEDWINDOW, 0, 0, 300, 120,
+                                nullptr, nullptr, nullptr, nullptr);
+  std::string folder = folderPath;
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::vector<double> plain, journaled;
+  for (int round = 0; round < rounds; ++round) {
+    // Alternate which goes first, so that neither always meets a warmer cache.
+    for (int k = 0; k < 2; ++k) {
+      bool useJournal = (round + k) % 2 == 1;
+      if (!Prepare(folder)) return 1;
+      double start = Now();
+      bool ok = useJournal ? JournaledRun(dialog, folder) : PlainRun(folder);
+      double elapsed = Now() - start;
+      if (!ok) {
+        std::printf("the %s run failed\n", useJournal ? "journaled" : "plain");
+        return 1;
+      }
+      (useJournal ? journaled : plain).push_back(elapsed);
+      std::printf("round %d: %-9s %7.0f ms\n", round + 1, useJournal ? "journaled" : "plain", elapsed);
+    }
+  }
+  double ratio = Median(journaled) / Median(plain);
+  std::printf("median: plain %.0f ms, journaled %.0f ms, ratio %.3f\n", Median(plain),
+              Median(journaled), ratio);
+  // The fastest of each is the least disturbed by other work on the machine.
+  double bestPlain = *std::min_element(plain.begin(), plain.end());
+  double bestJournaled = *std::min_element(journaled.begin(), journaled.end());
+  std::printf("best:   plain %.0f ms, journaled %.0f ms, ratio %.3f\n", bestPlain, bestJournaled,
+              bestJournaled / bestPlain);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "make") == 0) return Make(argv[2]);
+  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "run") == 0)
+    return Run(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : 5);
+  std::printf("usage: update_run_bench make PACKAGE | run PACKAGE FOLDER [ROUNDS]\n");
+  return 2;
+}

@@ -1,0 +1,308 @@
+#include "wizard/journal.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "base/separators.h"
+#include "base/system.h"
+#include "config/join_path.h"
+#include "config/journal_records.h"
+#include "package/block.h"
+
+namespace {
+
+const char* const kJournalName = "~UPDATE.JNL";
+// Where originals are kept aside and new files are written before they take
+// their names: one folder of the installation, so that the names the run
+// looks for and makes lie in a small folder (looking up a name that does
+// not exist costs a listing of the whole folder on some systems).
+const char* const kWorkFolderName = "~UPDATE.TMP";
+constexpr size_t kPendingCapacity = 64 * 1024;
+constexpr DWORD kLargestJournal = 64u << 20;
+
+struct Journal {
+  char root[kPathCapacity];
+  char path[kPathCapacity];
+  HANDLE file;  // none until the first record is written
+  uint8_t pending[kPendingCapacity];  // records not yet written
+  size_t pendingSize;
+  uint32_t names;  // counter behind the names of files kept aside and temporaries
+  bool workFolderRecorded;
+};
+
+// Zero at start (in .bss: the pending buffer adds nothing to the program).
+Journal journal;
+
+bool Exists(const char* path) { return SysGetFileAttributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Length of path's folder part with its last backslash.
+size_t FolderLength(const char* path) {
+  size_t at = LastSeparator(path, TextLength(path), kBackslash);
+  return at == kNoSeparator ? 0 : at + 1;
+}
+
+bool Append(const JournalRecord& record) {
+  if (kPendingCapacity - journal.pendingSize < kJournalRecordMax && !JournalApply()) return false;
+  size_t length = EncodeJournalRecord(record, journal.pending + journal.pendingSize);
+  journal.pendingSize += length;
+  return length != 0;
+}
+
+bool WriteAll(HANDLE file, const void* data, size_t length) {
+  DWORD written = 0;
+  return WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr) &&
+         written == length;
+}
+
+bool OpenJournal() {
+  if (journal.file) return true;
+  if (!CopyText(journal.path, journal.root) || !JoinPath(journal.path, kJournalName)) return false;
+  // Not shared: a second updater that finds it open leaves it alone. The
+  // records reach the disk by FlushFileBuffers after each batch (one wait
+  // per batch, where writing through would wait on every write).
+  HANDLE file = SysCreateFile(journal.path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  journal.file = file;
+  if (!WriteAll(file, kJournalHeader, kJournalHeaderSize)) return false;
+  return true;
+}
+
+// --- restoring ---------------------------------------------------------------
+
+bool RemoveFile(const char* path) {
+  // Most files simply go; the attributes are looked at only when one does not.
+  if (SysDeleteFile(path)) return true;
+  DWORD attributes = SysGetFileAttributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  if (attributes & FILE_ATTRIBUTE_READONLY) SysSetFileAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return SysDeleteFile(path) || !Exists(path);
+}
+
+// A folder the run created, with everything in it (all of it the run's).
+bool RemoveFolder(const char* path) {
+  DWORD attributes = SysGetFileAttributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return RemoveFile(path);
+  char pattern[kPathCapacity];
+  if (!CopyText(pattern, path) || !JoinPath(pattern, "*")) return false;
+  WIN32_FIND_DATAA found;
+  HANDLE search = SysFindFirstFile(pattern, &found);
+  bool ok = true;
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!std::strcmp(found.cFileName, ".") || !std::strcmp(found.cFileName, "..")) continue;
+      char inner[kPathCapacity];
+      ok = CopyText(inner, path) && JoinPath(inner, found.cFileName) &&
+           ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveFolder(inner)
+                                                                 : RemoveFile(inner)) &&
+           ok;
+    } while (SysFindNextFile(search, &found));
+    FindClose(search);
+  }
+  if (attributes & FILE_ATTRIBUTE_READONLY) SysSetFileAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  return (SysRemoveDirectory(path) || !Exists(path)) && ok;
+}
+
+void SetTimes(const char* path, const uint64_t (&times)[3]) {
+  HANDLE file = SysCreateFile(path, FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) return;
+  FILETIME t[3];
+  for (int i = 0; i < 3; ++i)
+    t[i] = {static_cast<DWORD>(times[i]), static_cast<DWORD>(times[i] >> 32)};
+  SetFileTime(file, &t[0], &t[1], &t[2]);
+  CloseHandle(file);
+}
+
+// Each step may have been taken already by a restore that was interrupted.
+bool TakeStep(const RestoreStep& step) {
+  const JournalRecord& record = step.record;
+  switch (step.action) {
+    case RestoreAction::PutBack:
+      // No file aside: it was never moved, or it is back already.
+      if (!Exists(record.aside)) return true;
+      if (!RemoveFile(record.path) || !SysMoveFile(record.aside, record.path)) return false;
+      // A rename keeps the contents, times and attributes; the times are set
+      // again because a name that was just deleted can hand its own creation
+      // time to the file that takes it.
+      SysSetFileAttributes(record.path, FILE_ATTRIBUTE_NORMAL);
+      SetTimes(record.path, record.times);
+      return SysSetFileAttributes(record.path, record.attributes) != 0;
+    case RestoreAction::RemoveCreated:
+      return record.folder ? RemoveFolder(record.path) : RemoveFile(record.path);
+    case RestoreAction::PutAttributes:
+      return !Exists(record.path) || SysSetFileAttributes(record.path, record.attributes);
+    case RestoreAction::DeleteAside:
+      return RemoveFile(record.aside);
+    case RestoreAction::RemoveEmpty:
+      // Never with anything in it: an original that could not be put back stays.
+      return !Exists(record.path) || SysRemoveDirectory(record.path);
+  }
+  return false;
+}
+
+enum class Restored { Done, Failed, NotOurs };
+
+// Reads the open journal whole and takes its restore plan.
+Restored RestoreFrom(HANDLE file, const char* root) {
+  DWORD size = GetFileSize(file, nullptr);
+  if (size == INVALID_FILE_SIZE || size > kLargestJournal) return Restored::NotOurs;
+  // A journal cut short inside its header: nothing was changed yet.
+  if (size < kJournalHeaderSize) return Restored::Done;
+  uint8_t* bytes = static_cast<uint8_t*>(AllocBlock(size));
+  size_t capacity = MaxRestoreSteps(size);
+  RestoreStep* steps = static_cast<RestoreStep*>(
+      AllocBlock(static_cast<uint32_t>(capacity * sizeof(RestoreStep))));
+  Restored result = Restored::Failed;
+  DWORD read = 0;
+  size_t count = 0;
+  if (bytes && steps && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
+      ReadFile(file, bytes, size, &read, nullptr) && read == size) {
+    if (!PlanRestore(bytes, size, root, steps, &count)) {
+      result = Restored::NotOurs;
+    } else {
+      result = Restored::Done;
+      for (size_t i = 0; i < count; ++i)
+        if (!TakeStep(steps[i])) result = Restored::Failed;
+    }
+  }
+  FreeBlock(steps);
+  FreeBlock(bytes);
+  return result;
+}
+
+// Restores (or finishes) from the run's own journal and ends it: deleted
+// when done, kept for the next start otherwise.
+void EndJournal() {
+  journal.pendingSize = 0;
+  if (!journal.file) return;
+  Restored result = RestoreFrom(journal.file, journal.root);
+  CloseHandle(journal.file);
+  journal.file = nullptr;
+  if (result == Restored::Done) SysDeleteFile(journal.path);
+}
+
+}  // namespace
+
+void JournalBegin(const char* installPath) {
+  CopyText(journal.root, installPath);
+  journal.pendingSize = 0;
+  journal.workFolderRecorded = false;
+}
+
+namespace {
+
+// A new name in the work folder (recorded, to be made with the first), or
+// beside path where the work folder's names would not fit.
+bool WorkName(const char* path, char (&name)[kPathCapacity]) {
+  char probe[kPathCapacity];
+  bool fits = CopyText(probe, journal.root) && JoinPath(probe, kWorkFolderName) &&
+              TextLength(probe) + 13 < kPathCapacity;
+  if (!fits) return JournalNewName(path, name);
+  if (!journal.workFolderRecorded) {
+    if (!Exists(probe) &&
+        !Append({JournalKind::AsideFolder, true, false, 0, {}, probe, ""}))
+      return false;
+    journal.workFolderRecorded = true;
+  }
+  return JoinPath(probe, "~") && JournalNewName(probe, name);
+}
+
+}  // namespace
+
+bool JournalMoveAside(const char* path, bool inPlace) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  char aside[kPathCapacity];
+  if (!SysGetFileAttributesEx(path, &data) || !WorkName(path, aside)) return false;
+  JournalRecord record{JournalKind::MovedAside, false, inPlace, data.dwFileAttributes, {}, path, aside};
+  const FILETIME* times[3] = {&data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime};
+  for (int i = 0; i < 3; ++i)
+    record.times[i] = times[i]->dwLowDateTime | (uint64_t{times[i]->dwHighDateTime} << 32);
+  return Append(record);
+}
+
+bool JournalCreated(const char* path, bool folder) {
+  return Append({JournalKind::Created, folder, false, 0, {}, path, ""});
+}
+
+bool JournalAttributes(const char* path) {
+  DWORD attributes = SysGetFileAttributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  return Append({JournalKind::Attributes, false, false, attributes, {}, path, ""});
+}
+
+bool JournalTemporaryName(const char* path, char (&name)[kPathCapacity]) {
+  return WorkName(path, name);
+}
+
+bool JournalNewName(const char* path, char (&name)[kPathCapacity]) {
+  size_t folder = FolderLength(path);
+  size_t room = kPathCapacity - 1 - folder;
+  if (room == 0) return false;
+  if (room > 12) room = 12;
+  DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    DWORD value = seed + journal.names++;
+    char base[16];
+    // "~FU" and five hex digits, ".TMP", where 12 bytes fit; else as many
+    // base-32 digits as fit behind a '~'.
+    if (room == 12) {
+      FormatText(base, "~FU%05X.TMP", static_cast<unsigned>(value & 0xFFFFF));
+    } else {
+      const char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
+      for (size_t i = 0; i < room; ++i, value >>= 5) base[i] = digits[value & 31];
+      if (room > 1) base[0] = '~';
+      base[room] = '\0';
+    }
+    CopyText(name, path);
+    name[folder] = '\0';
+    if (AppendText(name, base) && !Exists(name)) return true;
+  }
+  return false;
+}
+
+bool JournalApply() {
+  if (journal.pendingSize == 0) return true;
+  size_t size = journal.pendingSize;
+  journal.pendingSize = 0;
+  if (!OpenJournal() || !WriteAll(journal.file, journal.pending, size) ||
+      !FlushFileBuffers(journal.file))
+    return false;
+  JournalReader reader{journal.pending, size, 0};
+  JournalRecord record;
+  while (NextJournalRecord(&reader, &record)) {
+    if (record.kind == JournalKind::AsideFolder && !SysCreateDirectory(record.path)) return false;
+    if (record.kind == JournalKind::MovedAside &&
+        !(record.linked && SysCreateHardLink(record.aside, record.path)) &&
+        !SysMoveFile(record.path, record.aside))
+      return false;
+  }
+  return true;
+}
+
+bool JournalCommit() {
+  journal.pendingSize = 0;
+  if (!journal.file) return true;
+  uint8_t record[kJournalRecordMax];
+  size_t length = EncodeJournalRecord({JournalKind::Committed, false, false, 0, {}, journal.root, ""},
+                                      record);
+  // Once this record is on the disk the new files stay, whatever happens.
+  if (!WriteAll(journal.file, record, length) || !FlushFileBuffers(journal.file)) return false;
+  EndJournal();
+  return true;
+}
+
+void JournalRollback() { EndJournal(); }
+
+void RecoverInstallation(const char* installPath) {
+  char path[kPathCapacity];
+  if (!CopyText(path, installPath) || !JoinPath(path, kJournalName)) return;
+  HANDLE file = SysCreateFile(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL);
+  if (file == INVALID_HANDLE_VALUE) return;  // none, or a live run holds it
+  Restored result = RestoreFrom(file, installPath);
+  CloseHandle(file);
+  if (result == Restored::Done) SysDeleteFile(path);
+}

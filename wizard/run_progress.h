@@ -1,0 +1,22 @@
+// Keeps the wizard alive while the update run writes: between pieces of
+// work the run hands the window's messages on (it repaints, keeps the wait
+// cursor, and its busy counter drops commands), so the system never takes
+// it for hung, and a progress bar under the status text shows the bytes
+// written over the run's total.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Shows the bar at its start for a run of total bytes.
+void ProgressBegin(HWND dialog, uint64_t total);
+// More bytes to write than the run knew at its start (a disc copy's files).
+void ProgressAddTotal(uint64_t bytes);
+// bytes more written: moves the bar and hands on waiting messages.
+void ProgressAdvance(uint64_t bytes);
+// Hands on the messages that wait for the window, unless that was done a
+// moment ago.
+void PumpMessages();
+// Hides the bar (the pages after the run look as they did before).
+void ProgressEnd();
