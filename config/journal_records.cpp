@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/little_endian.h"
+
 const uint8_t kJournalHeader[kJournalHeaderSize] = {'F', 'A', '2', 'J', 'R', 'N', 'L', 1};
 
 namespace {
@@ -11,22 +13,6 @@ namespace {
 // times; then the path, the aside and a check of all bytes before it.
 constexpr size_t kCheckSize = 4;
 static_assert(kJournalRecordFixed == 1 + 1 + 2 + 2 + 2 + 4 + 3 * 8);
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v);
-  Put16(p + 2, v >> 16);
-}
-void Put64(uint8_t* p, uint64_t v) {
-  Put32(p, static_cast<uint32_t>(v));
-  Put32(p + 4, static_cast<uint32_t>(v >> 32));
-}
-uint32_t Get16(const uint8_t* p) { return p[0] | (p[1] << 8); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | (Get16(p + 2) << 16); }
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (uint64_t{Get32(p + 4)} << 32); }
 
 // FNV-1a: enough to tell a record cut short or half overwritten.
 uint32_t Check(const uint8_t* bytes, size_t length) {

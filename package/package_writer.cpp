@@ -2,16 +2,13 @@
 
 #include <cstring>
 
+#include "base/little_endian.h"
 #include "package/fa2_format.h"
 
 namespace {
 
 constexpr int64_t kUnixEpochInFileTimeSeconds = 11644473600;  // 1601 -> 1970
 constexpr uint64_t kTicksPerSecond = 10000000;
-
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 bool Fail(std::vector<uint8_t>* out, std::string* error, const std::string& why) {
   out->clear();

@@ -28,25 +28,8 @@ const char* const kIdentityKeys[] = {"CompanyName", "GameTitle", "GameClass", "G
 // Install modes are the install selections of SETUP.INI, at most three.
 constexpr int kInstallModes = 3;
 
-// Code page 932 text as host text for messages; bytes that are no text
-// show as \xNN.
-std::string Shown(const std::string& cp932) {
-  std::string text;
-  if (HostFromEntryName(cp932, &text)) return text;
-  text.clear();
-  for (unsigned char c : cp932) {
-    if (c >= 0x20 && c < 0x7F) {
-      text += static_cast<char>(c);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      text += escaped;
-    }
-  }
-  return text;
-}
 
-std::string Quoted(const std::string& cp932) { return "'" + Shown(cp932) + "'"; }
+std::string Quoted(const std::string& cp932) { return "'" + ShownName(cp932) + "'"; }
 
 struct Checker {
   const std::vector<ScriptEntry>& entries;
@@ -180,7 +163,7 @@ void CheckSectionsAndKeys(Checker& c, const int listEnd[2]) {
     if (!first) continue;
     for (const IniTextSection& s : c.ini.sections)
       if (&s != first && SameIniName(s.name, name))
-        c.Add(s.line, false, "[" + Shown(s.name) + "]",
+        c.Add(s.line, false, "[" + ShownName(s.name) + "]",
               "a second [" + std::string(name) + "]: the updater reads only the first (line " +
                   std::to_string(first->line) + "), never the keys here");
     bool isUpdate = std::strcmp(name, "UPDATE") == 0;
@@ -192,7 +175,7 @@ void CheckSectionsAndKeys(Checker& c, const int listEnd[2]) {
       }
       const IniTextKey* found = FindIniKey(c.ini, name, k.name.c_str());
       if (found != &k) {
-        c.Add(k.line, false, Shown(k.name),
+        c.Add(k.line, false, ShownName(k.name),
               "never read: the same key in line " + std::to_string(found->line) + " is read instead");
         continue;
       }
@@ -205,19 +188,19 @@ void CheckSectionsAndKeys(Checker& c, const int listEnd[2]) {
         known = true;
         std::string list = lists[l];
         if (digits.size() != 2)
-          c.Add(k.line, false, Shown(k.name),
+          c.Add(k.line, false, ShownName(k.name),
                 "never read: the updater reads " + list + "00 to " + list + "15, two digits");
         else if (n >= kListKeys)
-          c.Add(k.line, false, Shown(k.name), "never read: the list ends at " + list + "15");
+          c.Add(k.line, false, ShownName(k.name), "never read: the list ends at " + list + "15");
         else if (n > listEnd[l]) {
           char gap[32];
           std::snprintf(gap, sizeof gap, "%s%02d", lists[l], listEnd[l]);
-          c.Add(k.line, false, Shown(k.name),
+          c.Add(k.line, false, ShownName(k.name),
                 std::string("never read: the list ends at the missing or empty ") + gap);
         }
       }
       if (!known)
-        c.Add(k.line, false, Shown(k.name), "not a key the updater reads in [UPDATE]");
+        c.Add(k.line, false, ShownName(k.name), "not a key the updater reads in [UPDATE]");
     }
   }
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "package/block.h"
 #include "package/compress.h"
 #include "package/decompress.h"
@@ -132,24 +133,6 @@ std::string EntryName(const PackageEntry& e) {
   return std::string(e.name, n);
 }
 
-// An entry name as the host's text, for messages and listings; bytes that
-// are no code page 932 text are shown as \xNN.
-std::string ShownName(const std::string& cp932) {
-  std::string text;
-  if (HostFromEntryName(cp932, &text)) return text;
-  text.clear();
-  for (unsigned char c : cp932) {
-    if (c >= 0x20 && c < 0x7F && c != '\\') {
-      text += static_cast<char>(c);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      text += escaped;
-    }
-  }
-  return text;
-}
-
 // ShownName padded to 14 columns, for tables: a code page 932 name takes
 // as many columns as it has bytes (a double-byte character is a wide one).
 std::string PaddedName(const std::string& cp932) {
@@ -255,10 +238,6 @@ struct LoadedPackage {
   UpdatePackage* directory = nullptr;
   ~LoadedPackage() { FreeBlock(directory); }
 };
-
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
 
 // Reads the whole package and its directory, with a precise reason when
 // they do not hold together.

@@ -28,6 +28,24 @@ inline std::string HostText(const std::filesystem::path& path) {
 
 std::FILE* OpenHostFile(const std::string& path, const char* mode);
 
+// An entry name as the host's text, for messages and listings; bytes that
+// are no code page 932 text are shown as \xNN.
+inline std::string ShownName(const std::string& cp932) {
+  std::string text;
+  if (HostFromEntryName(cp932, &text)) return text;
+  text.clear();
+  for (unsigned char c : cp932) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
 // Moves from over to, replacing a file there in one step. Empty on success,
 // else why not.
 std::string ReplaceHostFile(const std::string& from, const std::string& to);
