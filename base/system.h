@@ -98,8 +98,6 @@ INT_PTR SysDialogBoxIndirect(HINSTANCE instance, const void* dialogTemplate, HWN
 BOOL SysMoveFile(const char* from, const char* to);
 BOOL SysCreateDirectory(const char* path);
 BOOL SysRemoveDirectory(const char* path);
-// A second name link for the file at existing (same drive; not on every file system).
-BOOL SysCreateHardLink(const char* link, const char* existing);
 BOOL SysGetFileAttributesEx(const char* path, WIN32_FILE_ATTRIBUTE_DATA* data);
 // The entries of a folder: pattern is the folder joined with "*".
 HANDLE SysFindFirstFile(const char* pattern, WIN32_FIND_DATAA* found);

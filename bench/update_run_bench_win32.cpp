@@ -1,18 +1,21 @@
 // Time of an update run of one 139,309,060-byte entry and 200 small files
 // into an installation that holds older versions of them all, done twice in
-// the same process and interleaved: plainly (each file extracted in place,
-// as runs were written before the journal) and as the run writes now (the
-// journal on the disk first, the originals renamed aside, the progress
-// advanced and the window's messages handed on after every piece, the
-// originals dropped at completion). Prints each repetition and the ratios
-// of the journaled run over the plain one: of the medians and of the best.
+// the same process and interleaved: plainly (each file extracted through a
+// temporary that replaces it, as runs were written before the journal) and
+// as the run writes now (the journal on the disk first, the originals
+// renamed aside, each entry written in its place, the progress advanced and
+// the window's messages handed on after every piece, the originals dropped
+// at completion). Every run starts with the installation on the disk.
+// Prints each round with the journaled run's own phases, the ratio of the
+// medians and the median of the rounds' ratios (journaled over plain; the
+// two runs of a round are the closest in time, so the machine's drift
+// cancels best there).
 //
 //   update_run_bench make PACKAGE              deterministic data and its package
 //   update_run_bench run PACKAGE FOLDER [N]    N rounds of both (default 5)
 #include <windows.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -97,6 +100,18 @@ std::vector<std::string> Destinations(const std::string& folder) {
   return paths;
 }
 
+// Puts every file of the installation on the disk, untimed, so that each
+// run starts as a player's does: nothing of an earlier run still waiting to
+// be written, competing for the disk.
+void Settle(const std::string& folder) {
+  for (const std::string& path : Destinations(folder)) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) continue;
+    FlushFileBuffers(file);
+    CloseHandle(file);
+  }
+}
+
 const char* EntryName(const std::string& path) { return std::strrchr(path.c_str(), '\\') + 1; }
 
 bool PlainRun(const std::string& folder) {
@@ -108,28 +123,34 @@ bool PlainRun(const std::string& folder) {
 void PieceWritten(uint32_t bytes) { ProgressAdvance(bytes); }
 
 // The calls the update run makes, in its order.
+struct Phases {
+  double journal;  // planning, the records on the disk and the originals moved aside
+  double drop;     // the completion record and the originals dropped
+} phases;
+
 bool JournaledRun(HWND dialog, const std::string& folder) {
+  double start = Now();
   std::vector<std::string> paths = Destinations(folder);
-  std::vector<std::array<char, kPathCapacity>> temporaries(paths.size());
   JournalBegin(folder.c_str());
-  for (size_t i = 0; i < paths.size(); ++i) {
-    char temporary[kPathCapacity];
-    if (!JournalMoveAside(paths[i].c_str(), true) || !JournalTemporaryName(paths[i].c_str(), temporary) ||
-        !JournalCreated(temporary, false))
+  for (const std::string& path : paths)
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ||
+        !JournalMoveAside(path.c_str()))
       return false;
-    std::memcpy(temporaries[i].data(), temporary, kPathCapacity);
-  }
   if (!JournalApply()) return false;
+  phases.journal = Now() - start;
   ProgressBegin(dialog, kSyntheticEntrySize);
-  for (size_t i = 0; i < paths.size(); ++i) {
-    extractionObserver = {temporaries[i].data(), PieceWritten};
-    int written = ExtractEntry(EntryName(paths[i]), paths[i].c_str());
-    extractionObserver = {nullptr, nullptr};
+  for (const std::string& path : paths) {
+    extractionObserver = {true, PieceWritten};
+    int written = ExtractEntry(EntryName(path), path.c_str());
+    extractionObserver = {false, nullptr};
     if (!written) return false;
     PumpMessages();
   }
   ProgressEnd();
-  return JournalCommit();
+  double committing = Now();
+  bool ok = JournalCommit();
+  phases.drop = Now() - committing;
+  return ok;
 }
 
 double Median(std::vector<double> values) {
@@ -153,12 +174,15 @@ int Run(const char* packagePath, const char* folderPath, int rounds) {
                                 nullptr, nullptr, nullptr, nullptr);
   std::string folder = folderPath;
   CreateDirectoryA(folder.c_str(), nullptr);
-  std::vector<double> plain, journaled;
+  std::vector<double> plain, journaled, ratios;
   for (int round = 0; round < rounds; ++round) {
+    double times[2] = {};
     // Alternate which goes first, so that neither always meets a warmer cache.
     for (int k = 0; k < 2; ++k) {
       bool useJournal = (round + k) % 2 == 1;
+      Settle(folder);
       if (!Prepare(folder)) return 1;
+      Settle(folder);
       double start = Now();
       bool ok = useJournal ? JournaledRun(dialog, folder) : PlainRun(folder);
       double elapsed = Now() - start;
@@ -166,18 +190,16 @@ int Run(const char* packagePath, const char* folderPath, int rounds) {
         std::printf("the %s run failed\n", useJournal ? "journaled" : "plain");
         return 1;
       }
-      (useJournal ? journaled : plain).push_back(elapsed);
-      std::printf("round %d: %-9s %7.0f ms\n", round + 1, useJournal ? "journaled" : "plain", elapsed);
+      times[useJournal] = elapsed;
     }
+    plain.push_back(times[0]);
+    journaled.push_back(times[1]);
+    ratios.push_back(times[1] / times[0]);
+    std::printf("round %2d: plain %4.0f ms, journaled %4.0f ms (journal %3.0f ms, dropping originals %3.0f ms), ratio %.3f\n",
+                round + 1, times[0], times[1], phases.journal, phases.drop, ratios.back());
   }
-  double ratio = Median(journaled) / Median(plain);
-  std::printf("median: plain %.0f ms, journaled %.0f ms, ratio %.3f\n", Median(plain),
-              Median(journaled), ratio);
-  // The fastest of each is the least disturbed by other work on the machine.
-  double bestPlain = *std::min_element(plain.begin(), plain.end());
-  double bestJournaled = *std::min_element(journaled.begin(), journaled.end());
-  std::printf("best:   plain %.0f ms, journaled %.0f ms, ratio %.3f\n", bestPlain, bestJournaled,
-              bestJournaled / bestPlain);
+  std::printf("medians: plain %.0f ms, journaled %.0f ms, ratio %.3f; median of the rounds' ratios %.3f\n",
+              Median(plain), Median(journaled), Median(journaled) / Median(plain), Median(ratios));
   return 0;
 }
 

@@ -8,7 +8,7 @@ const uint8_t kJournalHeader[kJournalHeaderSize] = {'F', 'A', '2', 'J', 'R', 'N'
 
 namespace {
 
-// Record layout, little-endian: kind, flags (bit 0: folder, bit 1: linked), path length and
+// Record layout, little-endian: kind, flags (bit 0: folder), path length and
 // aside length (terminators included), two reserved bytes, attributes, three
 // times; then the path, the aside and a check of all bytes before it.
 constexpr size_t kCheckSize = 4;
@@ -44,7 +44,7 @@ size_t EncodeJournalRecord(const JournalRecord& record, uint8_t* out) {
   size_t asideLength = StoredLength(aside);
   if (pathLength == 0 || asideLength == 0) return 0;
   out[0] = static_cast<uint8_t>(record.kind);
-  out[1] = (record.folder ? 1 : 0) | (record.linked ? 2 : 0);
+  out[1] = record.folder ? 1 : 0;
   Put16(out + 2, static_cast<uint32_t>(pathLength));
   Put16(out + 4, static_cast<uint32_t>(asideLength));
   Put16(out + 6, 0);
@@ -72,7 +72,7 @@ bool NextJournalRecord(JournalReader* reader, JournalRecord* record) {
   if (left < kJournalRecordFixed) return false;
   size_t pathLength = Get16(p + 2), asideLength = Get16(p + 4);
   size_t length = kJournalRecordFixed + pathLength + asideLength;
-  if (left < length + kCheckSize || !IsKnownKind(p[0]) || p[1] > 3 || Get16(p + 6) != 0 ||
+  if (left < length + kCheckSize || !IsKnownKind(p[0]) || p[1] > 1 || Get16(p + 6) != 0 ||
       Get32(p + length) != Check(p, length))
     return false;
   const uint8_t* path = p + kJournalRecordFixed;
@@ -80,7 +80,6 @@ bool NextJournalRecord(JournalReader* reader, JournalRecord* record) {
   if (!IsStoredText(path, pathLength) || !IsStoredText(aside, asideLength)) return false;
   record->kind = static_cast<JournalKind>(p[0]);
   record->folder = (p[1] & 1) != 0;
-  record->linked = (p[1] & 2) != 0;
   record->attributes = Get32(p + 8);
   for (int i = 0; i < 3; ++i) record->times[i] = Get64(p + 12 + 8 * i);
   record->path = reinterpret_cast<const char*>(path);

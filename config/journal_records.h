@@ -19,8 +19,6 @@ enum class JournalKind : uint8_t {
 struct JournalRecord {
   JournalKind kind;
   bool folder;          // Created: a folder, removed with whatever it holds
-  bool linked;          // MovedAside: aside is a second name of the file, which stays
-                        // at path until the run replaces it by a rename
   uint32_t attributes;  // MovedAside, Attributes
   uint64_t times[3];    // MovedAside: creation, last access, last write (FILETIME)
   const char* path;     // NUL-terminated, inside the journal's bytes when read back

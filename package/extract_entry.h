@@ -20,7 +20,8 @@ struct FileTime {
 // piece (a compressed one through one working buffer of fixed size) into a
 // temporary beside the destination, which replaces it only once the whole
 // entry has decoded to exactly its recorded size: on any failure an existing
-// destination file keeps its contents and attributes.
+// destination file keeps its contents and attributes. (Unless the update run
+// asks for the destination itself: see ExtractionObserver.)
 int ExtractEntry(const char* name, const char* destinationPath);
 
 // Creates or replaces the file at path with length bytes from data, giving it
@@ -53,12 +54,13 @@ void AbandonTemporaryFile(TemporaryFile* file);
 // all free bytes. Nonzero on success; on failure the outputs are untouched.
 int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint64_t* free);
 
-// What the update run asks of the extractions it starts: the temporary's
-// path (chosen and recorded beforehand, so that a run that dies leaves none
-// behind), created new; and a call after every piece written to it, for the
-// run's progress and its window. Both none by default.
+// What the update run asks of the extractions it starts: whether the entry
+// is written straight to its destination (the run has moved any original
+// aside and recorded the name in its journal, which undoes a failed write),
+// with no temporary to rename; and a call after every piece written, for
+// the run's progress and its window. Neither by default.
 struct ExtractionObserver {
-  const char* temporaryPath;
+  bool inPlace;
   void (*pieceWritten)(uint32_t bytes);
 };
 extern ExtractionObserver extractionObserver;

@@ -71,11 +71,12 @@ void TemporaryName(char (&name)[16], size_t room, DWORD value) {
 // final replace is a rename on one drive); its name goes to temp. The name is
 // never longer than the room the path buffer leaves beside the folder, which
 // the destination's own name shows to be there, so a temporary fits
-// whenever the destination does.
+// whenever the destination does. Written in place, it is the destination
+// itself.
 HANDLE CreateTemporaryBeside(const char* path, char (&temp)[kPathCapacity]) {
-  if (extractionObserver.temporaryPath) {
-    if (!CopyText(temp, extractionObserver.temporaryPath)) return INVALID_HANDLE_VALUE;
-    return SysCreateFile(temp, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  if (extractionObserver.inPlace) {
+    CopyText(temp, path);
+    return SysCreateFile(temp, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   }
   size_t folder = FolderLength(path);
   size_t room = kPathCapacity - 1 - folder;
@@ -106,7 +107,7 @@ bool SetTimes(HANDLE file, const FileTime* fileTime) {
 
 static_assert(sizeof(FileTime) == sizeof(FILETIME));
 
-ExtractionObserver extractionObserver = {nullptr, nullptr};
+ExtractionObserver extractionObserver = {false, nullptr};
 
 int BeginTemporaryFile(const char* destination, TemporaryFile* file) {
   file->handle = INVALID_HANDLE_VALUE;
@@ -134,6 +135,9 @@ int FinishTemporaryFile(TemporaryFile* file, const FileTime* fileTime) {
   bool ok = !fileTime || SetTimes(static_cast<HANDLE>(file->handle), fileTime);
   if (!CloseHandle(static_cast<HANDLE>(file->handle))) ok = false;
   file->handle = INVALID_HANDLE_VALUE;
+  // Written in place: there is nothing to rename, and the times set on the
+  // handle are the file's own.
+  if (extractionObserver.inPlace) return ok ? 1 : 0;
   ok = ok && ExtractionReplaceFile(file->path, file->destination);
   if (!ok) {
     SysDeleteFile(file->path);

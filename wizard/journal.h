@@ -16,26 +16,15 @@
 // file is written until JournalApply.
 void JournalBegin(const char* installPath);
 
-// Records that the file at path (which exists) is to be moved aside; the
-// move happens in JournalApply. With inPlace, the file keeps its name too
-// (a second name aside, where the file system has them) until the run
-// replaces it by a rename, as an extraction does: the run then never looks
-// up a name that is missing. A shell copy writes into an existing file, so
-// its originals really move.
-bool JournalMoveAside(const char* path, bool inPlace = false);
+// Records that the file at path (which exists) is to be moved aside, by a
+// rename into the work folder; the move happens in JournalApply. The run
+// then writes the new file at path itself.
+bool JournalMoveAside(const char* path);
 // Records that path (a file or a folder), which does not exist, is to be
 // created.
 bool JournalCreated(const char* path, bool folder);
 // Records path's attributes before they change.
 bool JournalAttributes(const char* path);
-// A name that exists nowhere yet for a new file that will replace path (a
-// temporary), on path's drive: in the run's work folder ~UPDATE.TMP of the
-// installation, or beside path where that folder's names do not fit. To be
-// recorded with JournalCreated.
-bool JournalTemporaryName(const char* path, char (&name)[kPathCapacity]);
-// A name that exists nowhere yet beside path.
-bool JournalNewName(const char* path, char (&name)[kPathCapacity]);
-
 // Writes the records gathered so far to the journal (made the first time),
 // waits until they are on the disk, then moves the recorded originals aside.
 // False when any of this fails; what was done is in the journal.

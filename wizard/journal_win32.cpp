@@ -24,6 +24,8 @@ constexpr DWORD kLargestJournal = 64u << 20;
 struct Journal {
   char root[kPathCapacity];
   char path[kPathCapacity];
+  char workFolder[kPathCapacity];  // empty where its names would not fit a path buffer
+  bool workFolderNew;  // absent when the run began: the run names everything in it
   HANDLE file;  // none until the first record is written
   uint8_t pending[kPendingCapacity];  // records not yet written
   size_t pendingSize;
@@ -190,54 +192,19 @@ void JournalBegin(const char* installPath) {
   CopyText(journal.root, installPath);
   journal.pendingSize = 0;
   journal.workFolderRecorded = false;
+  bool fits = CopyText(journal.workFolder, journal.root) &&
+              JoinPath(journal.workFolder, kWorkFolderName) &&
+              TextLength(journal.workFolder) + 13 < kPathCapacity;
+  if (!fits) journal.workFolder[0] = '\0';
+  journal.workFolderNew = fits && !Exists(journal.workFolder);
 }
 
 namespace {
 
-// A new name in the work folder (recorded, to be made with the first), or
-// beside path where the work folder's names would not fit.
-bool WorkName(const char* path, char (&name)[kPathCapacity]) {
-  char probe[kPathCapacity];
-  bool fits = CopyText(probe, journal.root) && JoinPath(probe, kWorkFolderName) &&
-              TextLength(probe) + 13 < kPathCapacity;
-  if (!fits) return JournalNewName(path, name);
-  if (!journal.workFolderRecorded) {
-    if (!Exists(probe) &&
-        !Append({JournalKind::AsideFolder, true, false, 0, {}, probe, ""}))
-      return false;
-    journal.workFolderRecorded = true;
-  }
-  return JoinPath(probe, "~") && JournalNewName(probe, name);
-}
-
-}  // namespace
-
-bool JournalMoveAside(const char* path, bool inPlace) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  char aside[kPathCapacity];
-  if (!SysGetFileAttributesEx(path, &data) || !WorkName(path, aside)) return false;
-  JournalRecord record{JournalKind::MovedAside, false, inPlace, data.dwFileAttributes, {}, path, aside};
-  const FILETIME* times[3] = {&data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime};
-  for (int i = 0; i < 3; ++i)
-    record.times[i] = times[i]->dwLowDateTime | (uint64_t{times[i]->dwHighDateTime} << 32);
-  return Append(record);
-}
-
-bool JournalCreated(const char* path, bool folder) {
-  return Append({JournalKind::Created, folder, false, 0, {}, path, ""});
-}
-
-bool JournalAttributes(const char* path) {
-  DWORD attributes = SysGetFileAttributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  return Append({JournalKind::Attributes, false, false, attributes, {}, path, ""});
-}
-
-bool JournalTemporaryName(const char* path, char (&name)[kPathCapacity]) {
-  return WorkName(path, name);
-}
-
-bool JournalNewName(const char* path, char (&name)[kPathCapacity]) {
+// A name that exists nowhere yet beside path: "~FU" and five hex digits,
+// ".TMP", where 12 bytes fit; else as many base-32 digits as fit behind a
+// '~'. Each candidate is looked up.
+bool NewNameBeside(const char* path, char (&name)[kPathCapacity]) {
   size_t folder = FolderLength(path);
   size_t room = kPathCapacity - 1 - folder;
   if (room == 0) return false;
@@ -246,8 +213,6 @@ bool JournalNewName(const char* path, char (&name)[kPathCapacity]) {
   for (int attempt = 0; attempt < 64; ++attempt) {
     DWORD value = seed + journal.names++;
     char base[16];
-    // "~FU" and five hex digits, ".TMP", where 12 bytes fit; else as many
-    // base-32 digits as fit behind a '~'.
     if (room == 12) {
       FormatText(base, "~FU%05X.TMP", static_cast<unsigned>(value & 0xFFFFF));
     } else {
@@ -263,6 +228,52 @@ bool JournalNewName(const char* path, char (&name)[kPathCapacity]) {
   return false;
 }
 
+// A new name for path's original: in the work folder (recorded, to be made
+// with the first), or beside path where the work folder's names would not
+// fit. In a work folder the run makes, the names come from a counter and
+// are not looked up: nothing else is in it, and looking up a name that does
+// not exist costs a listing of the folder on some systems.
+bool AsideName(const char* path, char (&name)[kPathCapacity]) {
+  if (!journal.workFolder[0]) return NewNameBeside(path, name);
+  if (!journal.workFolderRecorded) {
+    if (journal.workFolderNew &&
+        !Append({JournalKind::AsideFolder, true, 0, {}, journal.workFolder, ""}))
+      return false;
+    journal.workFolderRecorded = true;
+  }
+  if (!journal.workFolderNew) {
+    char probe[kPathCapacity];
+    return CopyText(probe, journal.workFolder) && JoinPath(probe, "~") &&
+           NewNameBeside(probe, name);
+  }
+  FormatText(name, "%s\\~FU%05X.TMP", journal.workFolder,
+             static_cast<unsigned>(journal.names++ & 0xFFFFF));
+  return true;
+}
+
+}  // namespace
+
+bool JournalMoveAside(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  char aside[kPathCapacity];
+  if (!SysGetFileAttributesEx(path, &data) || !AsideName(path, aside)) return false;
+  JournalRecord record{JournalKind::MovedAside, false, data.dwFileAttributes, {}, path, aside};
+  const FILETIME* times[3] = {&data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime};
+  for (int i = 0; i < 3; ++i)
+    record.times[i] = times[i]->dwLowDateTime | (uint64_t{times[i]->dwHighDateTime} << 32);
+  return Append(record);
+}
+
+bool JournalCreated(const char* path, bool folder) {
+  return Append({JournalKind::Created, folder, 0, {}, path, ""});
+}
+
+bool JournalAttributes(const char* path) {
+  DWORD attributes = SysGetFileAttributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  return Append({JournalKind::Attributes, false, attributes, {}, path, ""});
+}
+
 bool JournalApply() {
   if (journal.pendingSize == 0) return true;
   size_t size = journal.pendingSize;
@@ -274,9 +285,7 @@ bool JournalApply() {
   JournalRecord record;
   while (NextJournalRecord(&reader, &record)) {
     if (record.kind == JournalKind::AsideFolder && !SysCreateDirectory(record.path)) return false;
-    if (record.kind == JournalKind::MovedAside &&
-        !(record.linked && SysCreateHardLink(record.aside, record.path)) &&
-        !SysMoveFile(record.path, record.aside))
+    if (record.kind == JournalKind::MovedAside && !SysMoveFile(record.path, record.aside))
       return false;
   }
   return true;
@@ -286,7 +295,7 @@ bool JournalCommit() {
   journal.pendingSize = 0;
   if (!journal.file) return true;
   uint8_t record[kJournalRecordMax];
-  size_t length = EncodeJournalRecord({JournalKind::Committed, false, false, 0, {}, journal.root, ""},
+  size_t length = EncodeJournalRecord({JournalKind::Committed, false, 0, {}, journal.root, ""},
                                       record);
   // Once this record is on the disk the new files stay, whatever happens.
   if (!WriteAll(journal.file, record, length) || !FlushFileBuffers(journal.file)) return false;

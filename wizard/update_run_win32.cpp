@@ -23,7 +23,7 @@ namespace {
 const char* const kCopyFailure = "SETUP.INI : \"%s\" のコピーに失敗しました";
 
 enum class UpdatePlan {
-  Write,       // journaled: the original (if any) moved aside, the temporary named
+  Write,       // journaled: the original (if any) moved aside, the entry written in its place
   Skip,        // OverwriteOnly and nothing to overwrite
   Attempt,     // a folder in the way: the extraction is tried and fails on it, untouched
   CannotWrite  // the destination does not fit, or the journal cannot take it
@@ -47,10 +47,9 @@ struct Run {
   char failure[kTextCapacity];  // shown before the dialog ends, when set
 
   // How each update item is written, decided (and journaled) before the
-  // first: its destination and the temporary that the extraction fills.
+  // first, and its destination.
   UpdatePlan plans[kListKeys];
   char destinations[kListKeys][kPathCapacity];
-  char temporaries[kListKeys][kPathCapacity];
 };
 
 // A value of the section "UPDATE" of the extracted script.
@@ -122,9 +121,9 @@ bool SameDestination(const Run& run, int i) {
 }
 
 // Decides how each update item is written and puts it all in the journal,
-// before the first is written: an original moves aside, and a destination
-// and the temporary behind it are named as created. Nothing is reported
-// here; each item's failure comes in its turn. Returns the bytes to write.
+// before the first is written: an original moves aside, a new destination
+// is named as created. Nothing is reported here; each item's failure comes
+// in its turn. Returns the bytes to write.
 uint64_t PlanUpdateItems(Run& run) {
   uint64_t total = 0;
   for (int i = 0; i < run.lists.updateCount; ++i) {
@@ -152,13 +151,9 @@ uint64_t PlanUpdateItems(Run& run) {
     }
     // A destination written earlier in this run has its original aside already.
     bool recorded = SameDestination(run, i) ||
-                    (exists ? JournalMoveAside(destination, true) : JournalCreated(destination, false));
-    plan = UpdatePlan::CannotWrite;
-    if (recorded && JournalTemporaryName(destination, run.temporaries[i]) &&
-        JournalCreated(run.temporaries[i], false)) {
-      plan = UpdatePlan::Write;
-      total += EntrySize(item.path + item.nameOffset);
-    }
+                    (exists ? JournalMoveAside(destination) : JournalCreated(destination, false));
+    plan = recorded ? UpdatePlan::Write : UpdatePlan::CannotWrite;
+    if (recorded) total += EntrySize(item.path + item.nameOffset);
   }
   if (!JournalApply())
     for (int i = 0; i < run.lists.updateCount; ++i)
@@ -183,9 +178,9 @@ bool WriteUpdateItem(Run& run, int i) {
       break;
   }
   bool journaled = run.plans[i] == UpdatePlan::Write;
-  extractionObserver = {journaled ? run.temporaries[i] : nullptr, PieceWritten};
+  extractionObserver = {journaled, PieceWritten};
   int written = ExtractEntry(item.path + item.nameOffset, run.destinations[i]);
-  extractionObserver = {nullptr, nullptr};
+  extractionObserver = {false, nullptr};
   if (!written || !journaled) {
     ShowUpdateError("ファイルの書き込みに失敗しました");
     return false;

@@ -35,15 +35,15 @@ std::vector<std::string> Plan(const std::vector<uint8_t>& bytes, bool* ok = null
   return lines;
 }
 
-const JournalRecord kAsideFolder{JournalKind::AsideFolder, true, false, 0, {}, "C:\\GAME\\~UPDATE.TMP", ""};
-const JournalRecord kAside{JournalKind::MovedAside, false, true, 0x21, {1, 2, 0x01C0A1B2C3D4E5F6},
+const JournalRecord kAsideFolder{JournalKind::AsideFolder, true, 0, {}, "C:\\GAME\\~UPDATE.TMP", ""};
+const JournalRecord kAside{JournalKind::MovedAside, false, 0x21, {1, 2, 0x01C0A1B2C3D4E5F6},
                            "C:\\GAME\\DATA\\A.DAT", "C:\\GAME\\~UPDATE.TMP\\~FU00001.TMP"};
-const JournalRecord kAside2{JournalKind::MovedAside, false, false, 0x20, {}, "C:\\GAME\\B.DAT",
+const JournalRecord kAside2{JournalKind::MovedAside, false, 0x20, {}, "C:\\GAME\\B.DAT",
                             "C:\\GAME\\~UPDATE.TMP\\~FU00002.TMP"};
-const JournalRecord kNewFolder{JournalKind::Created, true, false, 0, {}, "C:\\GAME\\BONUS", ""};
-const JournalRecord kNewFile{JournalKind::Created, false, false, 0, {}, "C:\\GAME\\README.TXT", ""};
-const JournalRecord kRootAttributes{JournalKind::Attributes, false, false, 0x10, {}, "C:\\GAME", ""};
-const JournalRecord kCommitted{JournalKind::Committed, false, false, 0, {}, "C:\\GAME", ""};
+const JournalRecord kNewFolder{JournalKind::Created, true, 0, {}, "C:\\GAME\\BONUS", ""};
+const JournalRecord kNewFile{JournalKind::Created, false, 0, {}, "C:\\GAME\\README.TXT", ""};
+const JournalRecord kRootAttributes{JournalKind::Attributes, false, 0x10, {}, "C:\\GAME", ""};
+const JournalRecord kCommitted{JournalKind::Committed, false, 0, {}, "C:\\GAME", ""};
 
 }  // namespace
 
@@ -58,7 +58,6 @@ TEST(JournalRecords, ReadBackWholeRecordsOnlyWhereverTheJournalIsCut) {
   ASSERT_TRUE(NextJournalRecord(&reader, &record));
   EXPECT_EQ(record.kind, JournalKind::MovedAside);
   EXPECT_EQ(record.attributes, 0x21u);
-  EXPECT_TRUE(record.linked);
   EXPECT_FALSE(record.folder);
   EXPECT_EQ(record.times[2], 0x01C0A1B2C3D4E5F6u);
   EXPECT_STREQ(record.aside, kAside.aside);
@@ -89,9 +88,9 @@ TEST(JournalRecords, EncodingRefusesPathsLongerThanAPathBuffer) {
   uint8_t out[kJournalRecordMax];
   std::string longest = "C:\\" + std::string(kJournalPathCapacity - 4, 'P');
   std::string tooLong = longest + "P";
-  EXPECT_NE(EncodeJournalRecord({JournalKind::Created, false, false, 0, {}, longest.c_str(), ""}, out), 0u);
-  EXPECT_EQ(EncodeJournalRecord({JournalKind::Created, false, false, 0, {}, tooLong.c_str(), ""}, out), 0u);
-  EXPECT_EQ(EncodeJournalRecord({JournalKind::MovedAside, false, false, 0, {}, "C:\\GAME\\A", tooLong.c_str()}, out), 0u);
+  EXPECT_NE(EncodeJournalRecord({JournalKind::Created, false, 0, {}, longest.c_str(), ""}, out), 0u);
+  EXPECT_EQ(EncodeJournalRecord({JournalKind::Created, false, 0, {}, tooLong.c_str(), ""}, out), 0u);
+  EXPECT_EQ(EncodeJournalRecord({JournalKind::MovedAside, false, 0, {}, "C:\\GAME\\A", tooLong.c_str()}, out), 0u);
 }
 
 TEST(JournalRecords, RestorePlans) {
@@ -109,12 +108,12 @@ TEST(JournalRecords, RestorePlans) {
        {"delete-aside C:\\GAME\\DATA\\A.DAT", "delete-aside C:\\GAME\\B.DAT",
         "remove-empty C:\\GAME\\~UPDATE.TMP"}},
       {"header only", {}, true, {}},
-      {"a path outside the installation", {kNewFile, {JournalKind::Created, false, false, 0, {}, "C:\\GAME\\..\\WINDOWS", ""}},
+      {"a path outside the installation", {kNewFile, {JournalKind::Created, false, 0, {}, "C:\\GAME\\..\\WINDOWS", ""}},
        false, {}},
       {"an aside outside the installation",
-       {{JournalKind::MovedAside, false, false, 0, {}, "C:\\GAME\\A.DAT", "C:\\OTHER\\A.DAT"}}, false, {}},
+       {{JournalKind::MovedAside, false, 0, {}, "C:\\GAME\\A.DAT", "C:\\OTHER\\A.DAT"}}, false, {}},
       {"the installation folder is no file of it",
-       {{JournalKind::Created, true, false, 0, {}, "C:\\GAME", ""}}, false, {}},
+       {{JournalKind::Created, true, 0, {}, "C:\\GAME", ""}}, false, {}},
   };
   for (const Case& c : cases) {
     bool ok = false;
