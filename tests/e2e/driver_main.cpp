@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -44,6 +45,7 @@ struct Driver {
   std::set<HWND> seenBoxes;  // boxes already checked (answered or not)
   std::set<std::wstring> tempBefore;  // the temporary folder before the first start
   HWND openBox = nullptr;    // a checked box left open by `box` without answer
+  std::map<std::string, HANDLE> held;  // files held open by `hold`, by path
   DWORD startTick = 0;
   std::string failure;
 };
@@ -764,6 +766,30 @@ bool DoDelete(const Step& step) {
   return true;
 }
 
+// Another program's hold on a file: open without any sharing, so that the
+// updater can neither delete, rename nor write it until `release`.
+bool DoHold(const Step& step) {
+  if (!CheckKeys(step, {"path"})) return false;
+  const std::string& path = Arg(step, "path");
+  HANDLE file = CreateFileW(ResolvePath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE || driver.held.count(path))
+    return Fail(step, "cannot hold " + path);
+  driver.held[path] = file;
+  Note("holding " + path);
+  return true;
+}
+
+bool DoRelease(const Step& step) {
+  if (!CheckKeys(step, {"path"})) return false;
+  auto found = driver.held.find(Arg(step, "path"));
+  if (found == driver.held.end()) return Fail(step, "not held: " + Arg(step, "path"));
+  CloseHandle(found->second);
+  driver.held.erase(found);
+  Note("released " + Arg(step, "path"));
+  return true;
+}
+
 bool DoSleep(const Step& step) {
   if (!CheckKeys(step, {})) return false;
   Sleep(static_cast<DWORD>(atof(step.words.empty() ? "0" : step.words[0].c_str()) * 1000));
@@ -1041,6 +1067,8 @@ bool RunStep(const Step& step) {
   if (verb == "check-temp-clean") return DoCheckTempClean(step);
   if (verb == "copy") return DoCopy(step);
   if (verb == "delete") return DoDelete(step);
+  if (verb == "hold") return DoHold(step);
+  if (verb == "release") return DoRelease(step);
   if (verb == "sleep") return DoSleep(step);
   if (verb == "snapshot") return DoSnapshot(step);
   if (verb == "save-tree") return DoSaveTree(step);
