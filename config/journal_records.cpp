@@ -34,7 +34,7 @@ bool IsStoredText(const uint8_t* text, size_t length) {
   return std::memchr(text, 0, length) == text + length - 1;
 }
 
-bool IsKnownKind(uint8_t kind) { return kind >= 1 && kind <= 5; }
+bool IsKnownKind(uint8_t kind) { return kind >= 1 && kind <= 6; }
 
 }  // namespace
 
@@ -107,14 +107,17 @@ bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreSte
       continue;
     }
     bool inside = PathInside(root, record.path);
-    // A folder copy resets the attributes of the installation folder itself.
-    if (record.kind == JournalKind::Attributes) inside = inside || !std::strcmp(root, record.path);
+    // A folder copy resets the attributes of the installation folder itself,
+    // and every run changes what it holds.
+    if (record.kind == JournalKind::Attributes || record.kind == JournalKind::FolderTimes)
+      inside = inside || !std::strcmp(root, record.path);
     if (record.kind == JournalKind::MovedAside) inside = inside && PathInside(root, record.aside);
     if (!inside) return false;
-    RestoreAction action = record.kind == JournalKind::MovedAside   ? RestoreAction::PutBack
-                           : record.kind == JournalKind::Created      ? RestoreAction::RemoveCreated
+    RestoreAction action = record.kind == JournalKind::MovedAside    ? RestoreAction::PutBack
+                           : record.kind == JournalKind::Created     ? RestoreAction::RemoveCreated
                            : record.kind == JournalKind::AsideFolder ? RestoreAction::RemoveEmpty
-                                                                      : RestoreAction::PutAttributes;
+                           : record.kind == JournalKind::FolderTimes ? RestoreAction::PutFolderTimes
+                                                                     : RestoreAction::PutAttributes;
     steps[n++] = {action, record};
   }
   if (committed) {

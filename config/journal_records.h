@@ -13,14 +13,15 @@ enum class JournalKind : uint8_t {
   Created = 2,     // path did not exist and the run creates it (a file or a folder)
   Attributes = 3,  // path's attributes are about to change; these are the old ones
   Committed = 4,   // the run completed: what was moved aside goes, nothing is put back
-  AsideFolder = 5, // path, the run's work folder (originals aside, temporaries), is to be made
+  AsideFolder = 5, // path, the run's work folder (originals aside), is to be made
+  FolderTimes = 6, // path, a folder that exists, is about to change; these are its times
 };
 
 struct JournalRecord {
   JournalKind kind;
   bool folder;          // Created: a folder, removed with whatever it holds
   uint32_t attributes;  // MovedAside, Attributes
-  uint64_t times[3];    // MovedAside: creation, last access, last write (FILETIME)
+  uint64_t times[3];    // MovedAside, FolderTimes: creation, last access, last write (FILETIME)
   const char* path;     // NUL-terminated, inside the journal's bytes when read back
   const char* aside;    // MovedAside; "" otherwise
 };
@@ -59,6 +60,7 @@ enum class RestoreAction {
   PutAttributes,  // path gets its old attributes back
   DeleteAside,    // the file kept at aside goes (after a completed run)
   RemoveEmpty,    // path, the run's work folder, goes once it is empty
+  PutFolderTimes, // path, a folder, gets its old times back
 };
 struct RestoreStep {
   RestoreAction action;
@@ -71,7 +73,8 @@ struct RestoreStep {
 // state it made; after a completed run, what was kept aside, then the work
 // folder. Every step can be taken again after an interruption.
 // False, with no steps, when bytes are no journal or a record names a path
-// outside root (only the attributes of root itself may be recorded) (a journal that is not this installation's is left alone).
+// outside root (only the attributes and times of root itself may be
+// recorded): a journal that is not this installation's is left alone.
 // steps must hold MaxRestoreSteps(size) entries.
 bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreStep* steps,
                  size_t* count);

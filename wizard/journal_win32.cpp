@@ -13,12 +13,16 @@
 namespace {
 
 const char* const kJournalName = "~UPDATE.JNL";
-// Where originals are kept aside and new files are written before they take
-// their names: one folder of the installation, so that the names the run
-// looks for and makes lie in a small folder (looking up a name that does
-// not exist costs a listing of the whole folder on some systems).
+// Where originals are kept aside: one folder of the installation, so that
+// the names the run makes lie in a small folder (making a name, like
+// looking up one that does not exist, costs a listing of the whole folder
+// on some systems).
 const char* const kWorkFolderName = "~UPDATE.TMP";
 constexpr size_t kPendingCapacity = 64 * 1024;
+// Folders whose times the run keeps, beyond the installation folder; a run
+// that changes more folders than this gets the first ones' times back (the
+// times are not worth failing a run for).
+constexpr size_t kTimedFolders = 64;
 constexpr DWORD kLargestJournal = 64u << 20;
 
 struct Journal {
@@ -29,8 +33,11 @@ struct Journal {
   HANDLE file;  // none until the first record is written
   uint8_t pending[kPendingCapacity];  // records not yet written
   size_t pendingSize;
-  uint32_t names;  // counter behind the names of files kept aside and temporaries
+  uint32_t names;  // counter behind the names of files kept aside
   bool workFolderRecorded;
+  bool rootTimesRecorded;
+  char timedFolders[kTimedFolders][kPathCapacity];  // their times are in the journal
+  size_t timedFolderCount;
 };
 
 // Zero at start (in .bss: the pending buffer adds nothing to the program).
@@ -44,7 +51,16 @@ size_t FolderLength(const char* path) {
   return at == kNoSeparator ? 0 : at + 1;
 }
 
+bool RecordTimes(const char* folder, const WIN32_FILE_ATTRIBUTE_DATA& data);
+
 bool Append(const JournalRecord& record) {
+  // The installation folder's times come first: every run changes it.
+  if (!journal.rootTimesRecorded) {
+    journal.rootTimesRecorded = true;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (SysGetFileAttributesEx(journal.root, &data) && !RecordTimes(journal.root, data))
+      return false;
+  }
   if (kPendingCapacity - journal.pendingSize < kJournalRecordMax && !JournalApply()) return false;
   size_t length = EncodeJournalRecord(record, journal.pending + journal.pendingSize);
   journal.pendingSize += length;
@@ -108,8 +124,11 @@ bool RemoveFolder(const char* path) {
   return (SysRemoveDirectory(path) || !Exists(path)) && ok;
 }
 
+// A file's or a folder's times.
 void SetTimes(const char* path, const uint64_t (&times)[3]) {
-  HANDLE file = SysCreateFile(path, FILE_WRITE_ATTRIBUTES, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  HANDLE file = SysCreateFile(path, FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS);
   if (file == INVALID_HANDLE_VALUE) return;
   FILETIME t[3];
   for (int i = 0; i < 3; ++i)
@@ -141,14 +160,21 @@ bool TakeStep(const RestoreStep& step) {
     case RestoreAction::RemoveEmpty:
       // Never with anything in it: an original that could not be put back stays.
       return !Exists(record.path) || SysRemoveDirectory(record.path);
+    case RestoreAction::PutFolderTimes:
+      // Only the times: not worth keeping the journal for when they fail.
+      if (Exists(record.path)) SetTimes(record.path, record.times);
+      return true;
   }
   return false;
 }
 
 enum class Restored { Done, Failed, NotOurs };
 
-// Reads the open journal whole and takes its restore plan.
-Restored RestoreFrom(HANDLE file, const char* root) {
+// Reads the open journal whole and takes its restore plan. rootTimes gets
+// the installation folder's times when the plan gives them back (deleting
+// the journal afterwards changes them again).
+Restored RestoreFrom(HANDLE file, const char* root, uint64_t (&rootTimes)[3], bool* hasRootTimes) {
+  *hasRootTimes = false;
   DWORD size = GetFileSize(file, nullptr);
   if (size == INVALID_FILE_SIZE || size > kLargestJournal) return Restored::NotOurs;
   // A journal cut short inside its header: nothing was changed yet.
@@ -166,8 +192,14 @@ Restored RestoreFrom(HANDLE file, const char* root) {
       result = Restored::NotOurs;
     } else {
       result = Restored::Done;
-      for (size_t i = 0; i < count; ++i)
+      for (size_t i = 0; i < count; ++i) {
         if (!TakeStep(steps[i])) result = Restored::Failed;
+        if (steps[i].action == RestoreAction::PutFolderTimes &&
+            !std::strcmp(steps[i].record.path, root)) {
+          for (int t = 0; t < 3; ++t) rootTimes[t] = steps[i].record.times[t];
+          *hasRootTimes = true;
+        }
+      }
     }
   }
   FreeBlock(steps);
@@ -175,15 +207,56 @@ Restored RestoreFrom(HANDLE file, const char* root) {
   return result;
 }
 
-// Restores (or finishes) from the run's own journal and ends it: deleted
-// when done, kept for the next start otherwise.
+// Restores (or finishes) from the open journal at path and closes it; the
+// journal is deleted when that is done, kept for the next start otherwise.
+void RestoreAndEnd(HANDLE file, const char* path, const char* root) {
+  uint64_t rootTimes[3];
+  bool hasRootTimes = false;
+  Restored result = RestoreFrom(file, root, rootTimes, &hasRootTimes);
+  CloseHandle(file);
+  if (result != Restored::Done) return;
+  SysDeleteFile(path);
+  if (hasRootTimes) SetTimes(root, rootTimes);
+}
+
+// Restores (or finishes) from the run's own journal and ends it.
 void EndJournal() {
   journal.pendingSize = 0;
   if (!journal.file) return;
-  Restored result = RestoreFrom(journal.file, journal.root);
-  CloseHandle(journal.file);
+  HANDLE file = journal.file;
   journal.file = nullptr;
-  if (result == Restored::Done) SysDeleteFile(journal.path);
+  RestoreAndEnd(file, journal.path, journal.root);
+}
+
+void TakeTimes(const WIN32_FILE_ATTRIBUTE_DATA& data, uint64_t (&times)[3]) {
+  const FILETIME* from[3] = {&data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime};
+  for (int i = 0; i < 3; ++i)
+    times[i] = from[i]->dwLowDateTime | (uint64_t{from[i]->dwHighDateTime} << 32);
+}
+
+bool RecordTimes(const char* folder, const WIN32_FILE_ATTRIBUTE_DATA& data) {
+  JournalRecord record{JournalKind::FolderTimes, true, 0, {}, folder, ""};
+  TakeTimes(data, record.times);
+  return Append(record);
+}
+
+// Records the times of the folder that holds path before its first change
+// in this run (the installation folder's come with the first record). A
+// folder that does not exist yet is one the run creates: it goes whole.
+bool RecordFolderTimes(const char* path) {
+  char folder[kPathCapacity];
+  size_t length = FolderLength(path);
+  if (length < 2 || !CopyText(folder, path)) return true;
+  folder[length - 1] = '\0';
+  if (!PathInside(journal.root, folder)) return true;  // the installation folder itself
+  for (size_t i = 0; i < journal.timedFolderCount; ++i)
+    if (!std::strcmp(folder, journal.timedFolders[i])) return true;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (journal.timedFolderCount == kTimedFolders || !SysGetFileAttributesEx(folder, &data) ||
+      !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return true;
+  CopyText(journal.timedFolders[journal.timedFolderCount++], folder);
+  return RecordTimes(folder, data);
 }
 
 }  // namespace
@@ -192,6 +265,8 @@ void JournalBegin(const char* installPath) {
   CopyText(journal.root, installPath);
   journal.pendingSize = 0;
   journal.workFolderRecorded = false;
+  journal.rootTimesRecorded = false;
+  journal.timedFolderCount = 0;
   bool fits = CopyText(journal.workFolder, journal.root) &&
               JoinPath(journal.workFolder, kWorkFolderName) &&
               TextLength(journal.workFolder) + 13 < kPathCapacity;
@@ -258,14 +333,12 @@ bool JournalMoveAside(const char* path) {
   char aside[kPathCapacity];
   if (!SysGetFileAttributesEx(path, &data) || !AsideName(path, aside)) return false;
   JournalRecord record{JournalKind::MovedAside, false, data.dwFileAttributes, {}, path, aside};
-  const FILETIME* times[3] = {&data.ftCreationTime, &data.ftLastAccessTime, &data.ftLastWriteTime};
-  for (int i = 0; i < 3; ++i)
-    record.times[i] = times[i]->dwLowDateTime | (uint64_t{times[i]->dwHighDateTime} << 32);
-  return Append(record);
+  TakeTimes(data, record.times);
+  return RecordFolderTimes(path) && Append(record);
 }
 
 bool JournalCreated(const char* path, bool folder) {
-  return Append({JournalKind::Created, folder, 0, {}, path, ""});
+  return RecordFolderTimes(path) && Append({JournalKind::Created, folder, 0, {}, path, ""});
 }
 
 bool JournalAttributes(const char* path) {
@@ -311,7 +384,5 @@ void RecoverInstallation(const char* installPath) {
   HANDLE file = SysCreateFile(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) return;  // none, or a live run holds it
-  Restored result = RestoreFrom(file, installPath);
-  CloseHandle(file);
-  if (result == Restored::Done) SysDeleteFile(path);
+  RestoreAndEnd(file, path, installPath);
 }

@@ -27,7 +27,8 @@ std::vector<std::string> Plan(const std::vector<uint8_t>& bytes, bool* ok = null
   size_t count = 99;
   bool planned = PlanRestore(bytes.data(), bytes.size(), kRoot, steps.data(), &count);
   if (ok) *ok = planned;
-  const char* names[] = {"put-back", "remove", "attributes", "delete-aside", "remove-empty"};
+  const char* names[] = {"put-back",     "remove",      "attributes",
+                         "delete-aside", "remove-empty", "folder-times"};
   std::vector<std::string> lines;
   for (size_t i = 0; i < count; ++i)
     lines.push_back(std::string(names[static_cast<int>(steps[i].action)]) + " " +
@@ -43,6 +44,8 @@ const JournalRecord kAside2{JournalKind::MovedAside, false, 0x20, {}, "C:\\GAME\
 const JournalRecord kNewFolder{JournalKind::Created, true, 0, {}, "C:\\GAME\\BONUS", ""};
 const JournalRecord kNewFile{JournalKind::Created, false, 0, {}, "C:\\GAME\\README.TXT", ""};
 const JournalRecord kRootAttributes{JournalKind::Attributes, false, 0x10, {}, "C:\\GAME", ""};
+const JournalRecord kRootTimes{JournalKind::FolderTimes, true, 0, {1, 2, 3}, "C:\\GAME", ""};
+const JournalRecord kDataTimes{JournalKind::FolderTimes, true, 0, {4, 5, 6}, "C:\\GAME\\DATA", ""};
 const JournalRecord kCommitted{JournalKind::Committed, false, 0, {}, "C:\\GAME", ""};
 
 }  // namespace
@@ -100,11 +103,13 @@ TEST(JournalRecords, RestorePlans) {
     bool planned;
     std::vector<std::string> steps;
   } cases[] = {
-      {"undone backwards", {kAsideFolder, kAside, kRootAttributes, kNewFolder, kNewFile}, true,
+      {"undone backwards, each folder's times after what changed in it",
+       {kRootTimes, kAsideFolder, kDataTimes, kAside, kRootAttributes, kNewFolder, kNewFile}, true,
        {"remove C:\\GAME\\README.TXT", "remove C:\\GAME\\BONUS", "attributes C:\\GAME",
-        "put-back C:\\GAME\\DATA\\A.DAT", "remove-empty C:\\GAME\\~UPDATE.TMP"}},
-      {"committed: what was kept aside goes, then its folder",
-       {kAsideFolder, kAside, kNewFile, kAside2, kCommitted}, true,
+        "put-back C:\\GAME\\DATA\\A.DAT", "folder-times C:\\GAME\\DATA",
+        "remove-empty C:\\GAME\\~UPDATE.TMP", "folder-times C:\\GAME"}},
+      {"committed: what was kept aside goes, then its folder; no times come back",
+       {kRootTimes, kAsideFolder, kDataTimes, kAside, kNewFile, kAside2, kCommitted}, true,
        {"delete-aside C:\\GAME\\DATA\\A.DAT", "delete-aside C:\\GAME\\B.DAT",
         "remove-empty C:\\GAME\\~UPDATE.TMP"}},
       {"header only", {}, true, {}},
@@ -112,6 +117,8 @@ TEST(JournalRecords, RestorePlans) {
        false, {}},
       {"an aside outside the installation",
        {{JournalKind::MovedAside, false, 0, {}, "C:\\GAME\\A.DAT", "C:\\OTHER\\A.DAT"}}, false, {}},
+      {"times of a folder outside the installation",
+       {{JournalKind::FolderTimes, true, 0, {}, "C:\\", ""}}, false, {}},
       {"the installation folder is no file of it",
        {{JournalKind::Created, true, 0, {}, "C:\\GAME", ""}}, false, {}},
   };

@@ -800,8 +800,15 @@ bool DoSleep(const Step& step) {
 
 // Every file and folder under root, one line each in name order: the
 // relative path, and for a file its size, last-write time (100 ns units),
-// attributes and a hash of its contents; for a folder its attributes.
-void ListTree(const std::wstring& root, const std::wstring& relative, std::vector<std::string>& lines) {
+// attributes and a hash of its contents; for a folder its attributes, and
+// with folderTimes its last-write time too.
+unsigned long long WriteTime(const WIN32_FIND_DATAW& data) {
+  return (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
+}
+
+void ListTree(const std::wstring& root, const std::wstring& relative, bool folderTimes,
+              std::vector<std::string>& lines) {
   std::vector<std::pair<std::wstring, WIN32_FIND_DATAW>> entries;
   WIN32_FIND_DATAW found{};
   HANDLE search = FindFirstFileW((root + relative + L"\\*").c_str(), &found);
@@ -819,34 +826,45 @@ void ListTree(const std::wstring& root, const std::wstring& relative, std::vecto
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       snprintf(fields, sizeof fields, " folder attributes=%lx",
                static_cast<unsigned long>(data.dwFileAttributes));
-      lines.push_back(ToUtf8(path.substr(1)) + fields);
-      ListTree(root, path, lines);
+      std::string line = ToUtf8(path.substr(1)) + fields;
+      if (folderTimes) line += " written=" + std::to_string(WriteTime(data));
+      lines.push_back(line);
+      ListTree(root, path, folderTimes, lines);
       continue;
     }
     std::string contents;
     ReadWholeFile(root + path, contents);
     unsigned long long hash = 14695981039346656037ull;
     for (unsigned char c : contents) hash = (hash ^ c) * 1099511628211ull;
-    unsigned long long written = (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                                 data.ftLastWriteTime.dwLowDateTime;
     snprintf(fields, sizeof fields, " size=%zu written=%llu attributes=%lx hash=%016llx",
-             contents.size(), written, static_cast<unsigned long>(data.dwFileAttributes), hash);
+             contents.size(), WriteTime(data), static_cast<unsigned long>(data.dwFileAttributes), hash);
     lines.push_back(ToUtf8(path.substr(1)) + fields);
   }
 }
 
-std::string TreeText(const std::string& path) {
+// With folderTimes the text starts with a line that says so, and the folder
+// itself is listed as "." with its last-write time.
+const char kFolderTimesLine[] = "with folder times\n";
+
+std::string TreeText(const std::string& path, bool folderTimes) {
   std::vector<std::string> lines;
-  ListTree(ResolvePath(path), L"", lines);
-  std::string text;
+  if (folderTimes) {
+    WIN32_FIND_DATAW self{};
+    HANDLE search = FindFirstFileW(ResolvePath(path).c_str(), &self);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    lines.push_back(". written=" + std::to_string(WriteTime(self)));
+  }
+  ListTree(ResolvePath(path), L"", folderTimes, lines);
+  std::string text = folderTimes ? kFolderTimesLine : "";
   for (const std::string& line : lines) text += line + "\n";
   return text;
 }
 
-// save-tree path=FOLDER to=FILE: FOLDER's whole tree, for check-tree.
+// save-tree path=FOLDER to=FILE [folder-times=yes]: FOLDER's whole tree, for
+// check-tree (with every folder's last-write time, FOLDER's own included).
 bool DoSaveTree(const Step& step) {
-  if (!CheckKeys(step, {"path", "to"})) return false;
-  std::string text = TreeText(Arg(step, "path"));
+  if (!CheckKeys(step, {"path", "to", "folder-times"})) return false;
+  std::string text = TreeText(Arg(step, "path"), Arg(step, "folder-times") == "yes");
   HANDLE file = CreateFileW(ResolvePath(Arg(step, "to")).c_str(), GENERIC_WRITE, 0, nullptr,
                             CREATE_ALWAYS, 0, nullptr);
   DWORD written = 0;
@@ -863,13 +881,14 @@ bool DoSaveTree(const Step& step) {
 // no file or folder more or less.
 bool DoCheckTree(const Step& step) {
   if (!CheckKeys(step, {"path", "same", "or"})) return false;
-  std::string now = TreeText(Arg(step, "path"));
-  std::string first;
+  std::string now, first;
   for (const char* key : {"same", "or"}) {
     if (!Has(step, key)) continue;
     std::string saved;
     if (!ReadWholeFile(ResolvePath(Arg(step, key)), saved))
       return Fail(step, "cannot read " + Arg(step, key));
+    // Listed the way the saved tree was.
+    now = TreeText(Arg(step, "path"), saved.rfind(kFolderTimesLine, 0) == 0);
     if (saved == now) {
       Note("tree of " + Arg(step, "path") + " is the one in " + Arg(step, key));
       return true;
@@ -877,6 +896,7 @@ bool DoCheckTree(const Step& step) {
     if (first.empty()) first = saved;
   }
   // The first line that differs from the first tree given.
+  now = TreeText(Arg(step, "path"), first.rfind(kFolderTimesLine, 0) == 0);
   size_t a = 0, b = 0;
   while (a < now.size() && b < first.size()) {
     size_t ea = now.find('\n', a), eb = first.find('\n', b);
