@@ -113,9 +113,13 @@ uint64_t EntrySize(const char* name) {
   return 0;
 }
 
+// Whether an earlier item writes the same file. Compared as the file system
+// compares names, the same on every system code page (a second byte that a
+// western code page reads as a letter is never folded).
 bool SameDestination(const Run& run, int i) {
   for (int j = 0; j < i; ++j)
-    if (run.plans[j] == UpdatePlan::Write && !lstrcmpiA(run.destinations[j], run.destinations[i]))
+    if (run.plans[j] == UpdatePlan::Write &&
+        SameEntryName(run.destinations[j], run.destinations[i]))
       return true;
   return false;
 }
