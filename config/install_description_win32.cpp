@@ -33,12 +33,15 @@ void ShowListError(Buffers& b, const char* key) {
 // given, receives each item's disc. Returns how many items were taken.
 int SplitList(Buffers& b, char (*items)[kPathCapacity], int max, int32_t* discs) {
   const char* cursor = b.scratch;
+  // Each list starts without a disc; a prefix carries over to the items
+  // after it in the same list only.
+  int32_t disc = 0;
   for (int i = 0; i < max; ++i) {
-    if (!NextItem(items[i], cursor, b.scratch + kTextCapacity)) {
+    if (!NextItem(items[i], cursor, b.scratch + kTextCapacity, &disc)) {
       items[i][0] = '\0';
       return i;
     }
-    if (discs) discs[i] = currentDisc;
+    if (discs) discs[i] = disc;
   }
   return max;
 }
@@ -76,9 +79,6 @@ bool ReadSelections(Buffers& b) {
     if (!ReadSetupValue(b.key, d.installTitles[i], kPathCapacity)) return false;
     FormatText(b.key, "InstallFiles%i", i);
     if (!ReadSetupValue(b.key, b.scratch, kTextCapacity)) return false;
-    // Each selection's list starts without a disc; a prefix carries over to
-    // the items after it in the same list only.
-    currentDisc = 0;
     d.selectNeedsDisc[i] = 0;
     int count = SplitList(b, d.installFiles[i], kMaxSelectFiles, d.installFileDiscs[i]);
     if (count == 0) {

@@ -2,8 +2,6 @@
 
 #include "base/bounded_text.h"
 
-int currentDisc = 0;
-
 bool DiscPrefix(unsigned char first, unsigned char second, int32_t& disc) {
   if (second != ':') return false;
   disc = first >= '0' && first <= '9' ? first - '0' : kNotADiscNumber;
@@ -12,7 +10,8 @@ bool DiscPrefix(unsigned char first, unsigned char second, int32_t& disc) {
 
 bool IsItemDelimiter(unsigned char c) { return c == '\0' || c == '\n' || c == '\r' || c == ','; }
 
-int NextItem(char* item, size_t itemCapacity, const char*& cursor, const char* listEnd) {
+int NextItem(char* item, size_t itemCapacity, const char*& cursor, const char* listEnd,
+             int32_t* disc) {
   // The end of the filled part reads as a NUL, so a list whose value fills
   // its buffer ends there without looking at the bytes behind it.
   auto byteAt = [listEnd](const char* p) -> unsigned char {
@@ -23,10 +22,10 @@ int NextItem(char* item, size_t itemCapacity, const char*& cursor, const char* l
   if (IsItemDelimiter(byteAt(cursor))) return 0;
 
   // A drive letter is taken off like a disc prefix and counts as disc 0:
-  // currentDisc indexes the ten disc check files.
-  int32_t disc = 0;
-  if (DiscPrefix(byteAt(cursor), byteAt(cursor + 1), disc)) {
-    currentDisc = disc == kNotADiscNumber ? 0 : disc;
+  // the disc indexes the ten disc check files.
+  int32_t prefix = 0;
+  if (DiscPrefix(byteAt(cursor), byteAt(cursor + 1), prefix)) {
+    if (disc) *disc = prefix == kNotADiscNumber ? 0 : prefix;
     cursor += 2;
   }
 

@@ -18,14 +18,16 @@ struct Taken {
 
 // Splits text the way the readers leave a list: capacity bytes, zero behind
 // the value.
-std::vector<Taken> Split(const std::string& text, size_t capacity = kTextCapacity) {
+// disc is the list's disc before its first item.
+std::vector<Taken> Split(const std::string& text, size_t capacity = kTextCapacity,
+                         int32_t disc = 0) {
   std::vector<char> list(capacity, '\0');
   CopyText(list.data(), capacity, text.c_str());
   const char* cursor = list.data();
   std::vector<Taken> taken;
   char item[kPathCapacity];
-  while (NextItem(item, cursor, list.data() + capacity)) {
-    taken.push_back({item, currentDisc});
+  while (NextItem(item, cursor, list.data() + capacity, &disc)) {
+    taken.push_back({item, disc});
     if (taken.size() > 100) break;
   }
   return taken;
@@ -83,8 +85,7 @@ TEST(NextItem, CursorEndsOnePastTheDelimiter) {
 }
 
 TEST(NextItem, DiscPrefixes) {
-  currentDisc = 7;
-  std::vector<Taken> t = Split("2:x,y,0:z");
+  std::vector<Taken> t = Split("2:x,y,0:z", kTextCapacity, 7);
   ASSERT_EQ(t.size(), 3u);
   EXPECT_EQ(t[0].item, "x");
   EXPECT_EQ(t[0].disc, 2);
@@ -94,13 +95,11 @@ TEST(NextItem, DiscPrefixes) {
   EXPECT_EQ(t[2].disc, 0);
 
   // A drive letter is taken as a prefix; a non-digit gives disc 0.
-  currentDisc = 4;
-  t = Split("C:\\dir\\file");
+  t = Split("C:\\dir\\file", kTextCapacity, 4);
   ASSERT_EQ(t.size(), 1u);
   EXPECT_EQ(t[0].item, "\\dir\\file");
   EXPECT_EQ(t[0].disc, 0);
 
-  currentDisc = 0;
   t = Split("5:");
   ASSERT_EQ(t.size(), 1u);
   EXPECT_EQ(t[0].item, "");
@@ -109,8 +108,7 @@ TEST(NextItem, DiscPrefixes) {
   EXPECT_EQ(Items("5: x"), (Strings{" x"}));
   EXPECT_EQ(Items("3:,b"), (Strings{"", "b"}));
 
-  currentDisc = 6;
-  t = Split("12:x");
+  t = Split("12:x", kTextCapacity, 6);
   ASSERT_EQ(t.size(), 1u);
   EXPECT_EQ(t[0].item, "12:x");
   EXPECT_EQ(t[0].disc, 6);  // untouched; carried in from before the list
@@ -120,11 +118,11 @@ TEST(NextItem, EveryPrefixGivesADiscFrom0To9) {
   for (int c = 1; c < 256; ++c) {
     if (IsItemDelimiter(static_cast<unsigned char>(c)) || c == ' ') continue;
     std::string text = std::string(1, static_cast<char>(c)) + ":x";
-    currentDisc = -1;
-    ASSERT_EQ(Split(text).size(), 1u) << c;
-    EXPECT_GE(currentDisc, 0) << c;
-    EXPECT_LE(currentDisc, 9) << c;
-    EXPECT_EQ(currentDisc, c >= '0' && c <= '9' ? c - '0' : 0) << c;
+    std::vector<Taken> t = Split(text, kTextCapacity, -1);
+    ASSERT_EQ(t.size(), 1u) << c;
+    EXPECT_GE(t[0].disc, 0) << c;
+    EXPECT_LE(t[0].disc, 9) << c;
+    EXPECT_EQ(t[0].disc, c >= '0' && c <= '9' ? c - '0' : 0) << c;
   }
 }
 

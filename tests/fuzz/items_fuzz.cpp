@@ -150,17 +150,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ExactBlock item(nullptr, itemCapacity);
   listValues.clear();
   const char* cursor = listStart;
+  int32_t disc = -1;
   for (size_t taken = 0; taken <= list.size; ++taken) {
     const char* before = cursor;
     std::memset(item.data, 0x7F, itemCapacity);
     char* itemText = reinterpret_cast<char*>(item.data);
-    if (!NextItem(itemText, itemCapacity, cursor, listEnd)) {
+    if (!NextItem(itemText, itemCapacity, cursor, listEnd, &disc)) {
       FUZZ_CHECK(cursor >= before && cursor <= listEnd);
       FUZZ_CHECK(itemCapacity == 0 || item.data[0] == 0x7F);  // not written
       break;
     }
     FUZZ_CHECK(cursor > before && cursor <= listEnd);
-    FUZZ_CHECK(currentDisc >= 0 && currentDisc <= 9);
+    FUZZ_CHECK(disc == -1 || (disc >= 0 && disc <= 9));
     if (itemCapacity == 0) continue;
     const size_t length = strnlen(itemText, itemCapacity);
     FUZZ_CHECK(length < itemCapacity);

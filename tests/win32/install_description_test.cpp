@@ -51,7 +51,6 @@ struct InstallDescriptionLoad : ::testing::Test {
   void SetUp() override {
     ResetUpdaterState();
     ResetInstallDescription();
-    currentDisc = 0;
     updaterState.quiet = 1;  // as start-up leaves it
     folder = MakeScratchFolder("setup");
   }
@@ -267,7 +266,6 @@ TEST_F(InstallDescriptionLoad, DirectXFlags) {
 }
 
 TEST_F(InstallDescriptionLoad, DiscNumbersPerSelection) {
-  currentDisc = 5;  // left over from an earlier list; never carried into a selection
   IniSection s = Baseline();
   s.Set("InstallSelects", "3")
       .Set("InstallTitle2", "c")
@@ -286,7 +284,6 @@ TEST_F(InstallDescriptionLoad, DiscNumbersPerSelection) {
   EXPECT_STREQ(d.installFiles[0][1], "b");
   EXPECT_STREQ(d.installFiles[2][0], "f");
   EXPECT_STREQ(d.shortcuts[0][0], "link");
-  EXPECT_EQ(currentDisc, 3);
   // Every disc number can index the disc check files.
   for (const auto& discs : d.installFileDiscs)
     for (int disc : discs) {
