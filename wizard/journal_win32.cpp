@@ -7,7 +7,8 @@
 #include "base/separators.h"
 #include "base/system.h"
 #include "config/join_path.h"
-#include "config/journal_records.h"
+#include "engine/journal_records.h"
+#include "engine/paths.h"
 #include "package/block.h"
 
 namespace {

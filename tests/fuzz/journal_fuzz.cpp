@@ -7,7 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "config/journal_records.h"
+#include "engine/journal_records.h"
+#include "engine/paths.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {

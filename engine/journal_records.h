@@ -79,8 +79,3 @@ struct RestoreStep {
 bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreStep* steps,
                  size_t* count);
 size_t MaxRestoreSteps(size_t size);
-
-// True when path lies inside the folder root: root, a backslash (unless
-// root ends in one) and at least one more name, none of them "." or "..",
-// with no slash or colon after root.
-bool PathInside(const char* root, const char* path);

@@ -1,8 +1,9 @@
-#include "config/journal_records.h"
+#include "engine/journal_records.h"
 
 #include <cstring>
 
 #include "base/little_endian.h"
+#include "engine/paths.h"
 
 const uint8_t kJournalHeader[kJournalHeaderSize] = {'F', 'A', '2', 'J', 'R', 'N', 'L', 1};
 
@@ -152,27 +153,4 @@ bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreSte
   }
   *count = n;
   return true;
-}
-
-bool PathInside(const char* root, const char* path) {
-  size_t rootLength = std::strlen(root);
-  if (rootLength == 0 || std::strncmp(root, path, rootLength) != 0) return false;
-  const char* rest = path + rootLength;
-  if (root[rootLength - 1] != '\\') {
-    if (*rest != '\\') return false;
-    ++rest;
-  }
-  if (*rest == '\0' || std::strpbrk(rest, "/:")) return false;
-  // Every name between backslashes: not empty, not "." or "..". Looking at
-  // bytes can only refuse too much here (a double-byte character's second
-  // byte taken as a backslash), never let a step out of root.
-  for (const char* name = rest;;) {
-    const char* end = std::strchr(name, '\\');
-    size_t length = end ? static_cast<size_t>(end - name) : std::strlen(name);
-    if (length == 0 || (length == 1 && name[0] == '.') ||
-        (length == 2 && name[0] == '.' && name[1] == '.'))
-      return false;
-    if (!end) return true;
-    name = end + 1;
-  }
 }
