@@ -15,6 +15,7 @@
 #include "wizard/dialog_font.h"
 #include "wizard/journal.h"
 #include "wizard/wizard.h"
+#include "resources/texts.h"
 
 namespace {
 
@@ -31,12 +32,12 @@ bool OpenOwnPackage() {
   UpdaterState& s = updaterState;
   s.packageBytes = FindPackageResource(s.instance, IDR_PACKAGE, "UPDATE", &s.packageSize);
   if (!s.packageBytes) {
-    ShowUpdateError("UPDATE.FA2 not found");
+    ShowUpdateError(kTextPackageMissing);
     return false;
   }
   s.package = OpenPackage(s.packageBytes, s.packageSize);
   if (!s.package) {
-    ShowUpdateError("RESOURCE READ ERROR");
+    ShowUpdateError(kTextResourceReadError);
     return false;
   }
   s.entries = s.package->entries;
@@ -57,7 +58,7 @@ bool ExtractUpdateScript() {
       length > 0 && length < kPathCapacity && SysCreateTempFile(folder, "UPD", path);
   if (!placed) path[0] = '\0';
   if (!placed || !ExtractEntry("UPDATE.INI", path)) {
-    ShowUpdateError("UPDATE.INI not found at UPDATE.FA2");
+    ShowUpdateError(kTextScriptMissing);
     return false;
   }
   return true;
@@ -97,7 +98,7 @@ bool FindInstallation(char (&scratch)[kTextCapacity]) {
     RegCloseKey(key);
   }
   if (!found) {
-    FormatText(scratch, "「%s」がインストールされていません", s.gameTitle);
+    FormatText(scratch, kTextNotInstalled, s.gameTitle);
     ShowUpdateError(scratch);
   }
   return found;
@@ -107,7 +108,7 @@ bool FindSetupIni() {
   UpdaterState& s = updaterState;
   bool placed = CopyText(s.setupIniPath, s.installPath) && JoinPath(s.setupIniPath, "SETUP.INI");
   if (!placed || SysGetFileAttributes(s.setupIniPath) == INVALID_FILE_ATTRIBUTES) {
-    ShowUpdateError("インストール先に \"SETUP.INI\" ファイルが見つかりません");
+    ShowUpdateError(kTextSetupIniMissing);
     return false;
   }
   return true;
@@ -120,10 +121,7 @@ bool WaitForGameToClose(const char* title, char (&scratch)[kTextCapacity]) {
   for (;;) {
     HWND game = SysFindWindow(updaterState.gameClass, title);
     if (!game) return true;
-    FormatText(scratch,
-               "「%s」が実行中です。アップデートを続行する場合はゲームを終了してから [OK] を、"
-               "アップデートを中止する場合は [キャンセル] を押して下さい",
-               title);
+    FormatText(scratch, kTextGameRunning, title);
     if (SysMessageBox(nullptr, scratch, updaterState.caption, MB_OKCANCEL) != IDOK) {
       ShowWindow(game, SW_SHOW);
       SetForegroundWindow(game);
@@ -136,7 +134,7 @@ bool WaitForGameToClose(const char* title, char (&scratch)[kTextCapacity]) {
 // the wizard. True when the wizard completed the update.
 bool CheckAndRunWizard(char (&scratch)[kTextCapacity]) {
   UpdaterState& s = updaterState;
-  FormatText(s.caption, "%s アップデート %s", s.gameTitle, s.installVersion);
+  FormatText(s.caption, kTextCaption, s.gameTitle, s.installVersion);
 
   if (HWND other = SysFindWindow(kDialogClass, s.caption)) {
     ShowWindow(other, SW_SHOW);
@@ -150,7 +148,7 @@ bool CheckAndRunWizard(char (&scratch)[kTextCapacity]) {
   // The dialog is gone: later boxes stand alone.
   s.mainWindow = nullptr;
   if (result != 0) {
-    ShowUpdateError("アップデートが中断されました");
+    ShowUpdateError(kTextInterrupted);
     return false;
   }
   return true;

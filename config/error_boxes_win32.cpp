@@ -2,6 +2,7 @@
 
 #include "base/system.h"
 #include "app/updater_state.h"
+#include "resources/texts.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ HWND BoxOwner() {
 }  // namespace
 
 void ShowConfigError(const char* text) {
-  SysMessageBox(BoxOwner(), text, "KELDOVAR", MB_ICONERROR | MB_OK);
+  SysMessageBox(BoxOwner(), text, kTextConfigCaption, MB_ICONERROR | MB_OK);
 }
 
 void ShowUpdateError(const char* text) {

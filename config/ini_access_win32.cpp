@@ -6,6 +6,7 @@
 #include "app/updater_state.h"
 #include "config/error_boxes.h"
 #include "config/tokenizer.h"
+#include "resources/texts.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ int ReadReported(const char* section, const char* key, char* buffer, size_t capa
   if (QueryValue(section, key, buffer, capacity, file)) return 1;
   if (!updaterState.quiet) {
     char message[kTextCapacity];
-    FormatText(message, "%s : %s キーが存在しません", shownAs, key);
+    FormatText(message, kTextKeyMissing, shownAs, key);
     ShowConfigError(message);
   }
   return 0;

@@ -7,6 +7,7 @@
 #include "config/error_boxes.h"
 #include "config/ini_access.h"
 #include "config/tokenizer.h"
+#include "resources/texts.h"
 
 InstallDescription installDescription{};
 
@@ -24,7 +25,7 @@ struct Buffers {
 };
 
 void ShowListError(Buffers& b, const char* key) {
-  FormatText(b.message, "SETUP.INI : %s エラー", key);
+  FormatText(b.message, kTextSetupListError, key);
   ShowConfigError(b.message);
 }
 
@@ -60,7 +61,7 @@ bool ReadSetupBmps(Buffers& b) {
   if (!ReadSetupValue("SetupBmp", b.scratch, kTextCapacity)) return false;
   int count = SplitList(b, d.setupBmps, kMaxSetupBmps, nullptr);
   if (count == 0) {
-    ShowConfigError("SETUP.INI : SetupBmps エラー");
+    ShowConfigError(kTextSetupBmpsError);
     return false;
   }
   if (count < kMaxSetupBmps) d.setupBmpLast = count - 1;
@@ -71,7 +72,7 @@ bool ReadSelections(Buffers& b) {
   InstallDescription& d = installDescription;
   if (!ReadSetupInt("InstallSelects", d.installSelects)) return false;
   if (d.installSelects > kMaxSelects) {
-    ShowConfigError("SETUP.INI : InstallSelect オーバー");
+    ShowConfigError(kTextInstallSelectOver);
     return false;
   }
   for (int i = 0; i < d.installSelects; ++i) {
@@ -95,7 +96,7 @@ bool ReadShortcuts(Buffers& b) {
   InstallDescription& d = installDescription;
   if (!ReadSetupInt("Shortcuts", d.shortcutCount)) return false;
   if (d.shortcutCount > kMaxShortcuts) {
-    ShowConfigError("SETUP.INI : Shortcuts オーバー");
+    ShowConfigError(kTextShortcutsOver);
     return false;
   }
   for (int i = 0; i < d.shortcutCount; ++i) {
@@ -162,9 +163,9 @@ void ReadOptionalValues(Buffers& b) {
 void ReadTextsAndUninstallFiles(Buffers& b) {
   InstallDescription& d = installDescription;
   if (!ReadSetupValue("InstallDXMessage", d.installDXMessage, kTextCapacity))
-    CopyText(d.installDXMessage, "ＤｉｒｅｃｔＸをインストールする");
+    CopyText(d.installDXMessage, kTextInstallDXDefault);
   if (!ReadSetupValue("SelectSetupMessage", d.selectSetupMessage, kTextCapacity))
-    CopyText(d.selectSetupMessage, "インストール方法を選択して下さい");
+    CopyText(d.selectSetupMessage, kTextSelectSetupDefault);
 
   if (ReadSetupValue("AdditionalUninstallFiles", b.scratch, kTextCapacity))
     d.additionalUninstallCount =

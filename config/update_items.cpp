@@ -4,6 +4,7 @@
 
 #include "base/separators.h"
 #include "config/tokenizer.h"
+#include "resources/texts.h"
 
 bool TakeModePrefix(const char*& value, uint32_t installMode) {
   if (value[0] == '\0' || value[1] != ',') return true;
@@ -93,10 +94,10 @@ void FormatShortageText(char* text, size_t capacity, const char* drive, uint32_t
                         bool lineBreak) {
   char number[16] = {};
   std::to_chars(number, number + sizeof number - 1, shortfall);
-  CopyText(text, capacity, "ディスク容量が足りません。");
+  CopyText(text, capacity, kTextNoSpace);
   if (lineBreak) AppendText(text, capacity, "\r");
   AppendText(text, capacity, drive);
-  AppendText(text, capacity, " ドライブに ");
+  AppendText(text, capacity, kTextNoSpaceDrive);
   AppendText(text, capacity, number);
-  AppendText(text, capacity, " バイトの空き容量が必要です");
+  AppendText(text, capacity, kTextNoSpaceBytes);
 }

@@ -14,6 +14,7 @@
 #include "package/entry_data.h"
 #include "package/entry_name.h"
 #include "package/extraction_system.h"
+#include "resources/texts.h"
 
 namespace {
 
@@ -195,7 +196,7 @@ int ExtractEntry(const char* name, const char* destinationPath) {
 
   uint32_t index = 0;
   if (!FindEntry(name, &index)) {
-    ShowUpdateError("Can't Find File in Resource !!");
+    ShowUpdateError(kTextEntryMissing);
     return 0;
   }
   const PackageEntry& entry = updaterState.entries[index];
@@ -223,7 +224,7 @@ int ExtractEntry(const char* name, const char* destinationPath) {
                           updaterState.packageSize, &reader)
           : EntryDataOutside;
   if (opened != EntryDataOk) {
-    ShowUpdateError("RESOURCE READ ERROR");
+    ShowUpdateError(kTextResourceReadError);
     return 0;
   }
   // A compressed entry is decoded through one working buffer of fixed size,
@@ -232,7 +233,7 @@ int ExtractEntry(const char* name, const char* destinationPath) {
   if (reader.compressed) {
     buffer = static_cast<uint8_t*>(ExtractionAllocate(static_cast<uint32_t>(kEntryBufferSize)));
     if (!buffer) {
-      ShowUpdateError("Can't Allocate Memory !!");
+      ShowUpdateError(kTextNoMemory);
       return 0;
     }
   }
@@ -248,7 +249,7 @@ int ExtractEntry(const char* name, const char* destinationPath) {
     StreamOutcome outcome = StreamEntry(&reader, buffer, &file);
     if (outcome != StreamWritten) {
       AbandonTemporaryFile(&file);
-      if (outcome == StreamCorrupt) ShowUpdateError("RESOURCE READ ERROR");
+      if (outcome == StreamCorrupt) ShowUpdateError(kTextResourceReadError);
     } else {
       // A read-only file could not be replaced.
       bool cleared = exists && (attributes & FILE_ATTRIBUTE_READONLY);

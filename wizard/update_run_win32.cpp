@@ -17,10 +17,9 @@
 #include "wizard/journal.h"
 #include "wizard/run_progress.h"
 #include "wizard/wizard.h"
+#include "resources/texts.h"
 
 namespace {
-
-const char* const kCopyFailure = "SETUP.INI : \"%s\" のコピーに失敗しました";
 
 enum class UpdatePlan {
   Write,       // journaled: the original (if any) moved aside, the entry written in its place
@@ -83,19 +82,19 @@ UpdateOutcome FailureExit(Run& run) {
 }
 
 UpdateOutcome CopyFailure(Run& run, const CopyItem& item) {
-  FormatText(run.failure, kCopyFailure, item.path);
+  FormatText(run.failure, kTextCopyFailed, item.path);
   return FailureExit(run);
 }
 
 UpdateOutcome Completion(Run& run) {
   HWND dialog = run.dialog;
   if (!JournalCommit()) {
-    ShowUpdateError("ファイルの書き込みに失敗しました");
+    ShowUpdateError(kTextWriteFailed);
     return FailureExit(run);
   }
   ProgressEnd();
-  SetStatusText(dialog, "アップデートは完了しました");
-  SysSetDlgItemText(dialog, IDC_NEXT, "完了");
+  SetStatusText(dialog, kTextCompleted);
+  SysSetDlgItemText(dialog, IDC_NEXT, kTextFinishButton);
   EnableButton(dialog, IDC_NEXT, true);
   SetFocus(GetDlgItem(dialog, IDC_NEXT));
   SetCursor(LoadCursorA(nullptr, IDC_ARROW));
@@ -175,7 +174,7 @@ bool WriteUpdateItem(Run& run, int i) {
     case UpdatePlan::Skip:
       return true;
     case UpdatePlan::CannotWrite:
-      ShowUpdateError("ファイルの書き込みに失敗しました");
+      ShowUpdateError(kTextWriteFailed);
       return false;
     case UpdatePlan::Attempt:
     case UpdatePlan::Write:
@@ -186,7 +185,7 @@ bool WriteUpdateItem(Run& run, int i) {
   int written = ExtractEntry(item.path + item.nameOffset, run.destinations[i]);
   extractionObserver = {false, nullptr};
   if (!written || !journaled) {
-    ShowUpdateError("ファイルの書き込みに失敗しました");
+    ShowUpdateError(kTextWriteFailed);
     return false;
   }
   return true;
@@ -210,8 +209,7 @@ bool FindDisc(Run& run, int32_t disc) {
         return true;
       }
     }
-    FormatText(run.value, "ＣＤ－ＲＯＭドライブに「%s」ディスク %i を入れて下さい",
-               updaterState.gameTitle, disc);
+    FormatText(run.value, kTextInsertDisc, updaterState.gameTitle, disc);
     if (SysMessageBox(run.dialog, run.value, updaterState.caption, MB_OKCANCEL) != IDOK)
       return false;
   }
@@ -246,7 +244,7 @@ UpdateOutcome CopyItemFromDisc(Run& run, const CopyItem& item) {
     return CopyFailure(run, item);
   ProgressAddTotal(bytes);
 
-  SetStatusText(run.dialog, "%s をコピーしています", item.path);
+  SetStatusText(run.dialog, kTextCopying, item.path);
   switch (ShellCopy(run.dialog, run.source, run.destination, sourceIsFolder)) {
     case ShellCopyDone:
       ProgressAdvance(bytes);
@@ -268,7 +266,7 @@ UpdateOutcome RunWith(Run& run) {
     return UpdateOutcome::Shortage;
   }
 
-  SetStatusText(dialog, "アップデートを実行しています");
+  SetStatusText(dialog, kTextRunning);
   SetButtons(dialog, false, false, false);
   SetCursor(LoadCursorA(nullptr, IDC_WAIT));
 
@@ -276,11 +274,11 @@ UpdateOutcome RunWith(Run& run) {
   ReadUpdateLists(ReadUpdateValue, nullptr, updaterState.installMode, run.lists);
   const UpdateLists& lists = run.lists;
   if (!lists.anyUpdateKey && !lists.anyCopyKey) {
-    ShowUpdateError("No 'UpdateFileXX' and 'CopyFileXX'");
+    ShowUpdateError(kTextNoLists);
     return FailureExit(run);
   }
   if (lists.updateCount == 0 && lists.copyCount == 0) {
-    ShowUpdateError("アップデートする必要のあるファイルはありません");
+    ShowUpdateError(kTextNothingToUpdate);
     return Completion(run);
   }
 

@@ -6,6 +6,7 @@
 #include "base/system.h"
 #include "resources/resource_ids.h"
 #include "wizard/update_run.h"
+#include "resources/texts.h"
 
 int32_t pageIndex = 0;
 int32_t busy = 0;
@@ -34,12 +35,12 @@ void InitWizard(HWND dialog) {
   busy = 0;
   pageIndex = 0;
   SysSetWindowText(dialog, updaterState.caption);
-  SetStatusText(dialog, "「%s」のアップデートを開始します", updaterState.gameTitle);
+  SetStatusText(dialog, kTextStartPage, updaterState.gameTitle);
   SetButtons(dialog, false, true, true);
 }
 
 void ShowConfirmPage(HWND dialog) {
-  SetStatusText(dialog, "アップデートを実行します");
+  SetStatusText(dialog, kTextConfirmPage);
   SetButtons(dialog, false, true, true);
 }
 
