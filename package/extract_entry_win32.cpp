@@ -14,6 +14,7 @@
 #include "package/entry_data.h"
 #include "package/entry_name.h"
 #include "package/extraction_system.h"
+#include "package/open_package.h"
 #include "resources/texts.h"
 
 namespace {
@@ -22,23 +23,6 @@ namespace {
 bool PathFits(const char* path) {
   for (size_t i = 0; i < kPathCapacity; ++i)
     if (path[i] == '\0') return true;
-  return false;
-}
-
-// The first entry, in directory order, whose name equals name without regard
-// to letter case (by the rule the fa2 tool uses too). A name field that fills
-// all its bytes is read as if terminated after them.
-bool FindEntry(const char* name, uint32_t* index) {
-  const UpdatePackage* package = updaterState.package;
-  if (!package || !updaterState.entries) return false;
-  for (uint32_t i = 0; i < package->header.entryCount; ++i) {
-    char entryName[kEntryNameField + 1] = {};
-    std::memcpy(entryName, updaterState.entries[i].name, kEntryNameField);
-    if (SameEntryName(entryName, name)) {
-      *index = i;
-      return true;
-    }
-  }
   return false;
 }
 
@@ -195,7 +179,7 @@ int ExtractEntry(const char* name, const char* destinationPath) {
   if (!PathFits(destinationPath)) return 0;
 
   uint32_t index = 0;
-  if (!FindEntry(name, &index)) {
+  if (!updaterState.entries || !FindEntry(updaterState.package, name, &index)) {
     ShowUpdateError(kTextEntryMissing);
     return 0;
   }

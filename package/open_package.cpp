@@ -5,6 +5,7 @@
 
 #include "package/block.h"
 #include "package/decompress.h"
+#include "package/entry_name.h"
 
 namespace {
 
@@ -191,4 +192,21 @@ bool EntryDataInside(const UpdatePackage* package, uint32_t index, uint32_t pack
   if (static_cast<uint64_t>(at) + package->entries[index].storedSize > packageSize) return false;
   *offset = at;
   return true;
+}
+
+void EntryNameText(const PackageEntry& entry, char (&name)[kEntryNameField + 1]) {
+  std::memcpy(name, entry.name, kEntryNameField);
+  name[kEntryNameField] = '\0';
+}
+
+bool FindEntry(const UpdatePackage* package, const char* name, uint32_t* index) {
+  for (uint32_t i = 0; package && i < package->header.entryCount; ++i) {
+    char entryName[kEntryNameField + 1];
+    EntryNameText(package->entries[i], entryName);
+    if (SameEntryName(entryName, name)) {
+      *index = i;
+      return true;
+    }
+  }
+  return false;
 }

@@ -51,3 +51,12 @@ bool EntryDataOffset(const UpdatePackage* package, uint32_t index, uint32_t* off
 // of packageSize bytes; offset receives where it starts.
 bool EntryDataInside(const UpdatePackage* package, uint32_t index, uint32_t packageSize,
                      uint32_t* offset);
+
+// An entry's name as text: its name field up to the first NUL, or all of its
+// 15 bytes when the field holds none.
+void EntryNameText(const PackageEntry& entry, char (&name)[kEntryNameField + 1]);
+
+// The first entry, in directory order, whose name is name without regard to
+// letter case (SameEntryName, the rule of the updater and the tool alike);
+// index receives it. False when there is none (or no package).
+bool FindEntry(const UpdatePackage* package, const char* name, uint32_t* index);

@@ -13,6 +13,7 @@
 #include "config/tokenizer.h"
 #include "package/entry_name.h"
 #include "package/extract_entry.h"
+#include "package/open_package.h"
 #include "resources/resource_ids.h"
 #include "wizard/journal.h"
 #include "wizard/run_progress.h"
@@ -103,13 +104,9 @@ UpdateOutcome Completion(Run& run) {
 
 // The size of the package entry called name (0 when there is none).
 uint64_t EntrySize(const char* name) {
-  const UpdatePackage* package = updaterState.package;
-  for (uint32_t i = 0; package && i < package->header.entryCount; ++i) {
-    char entryName[kEntryNameField + 1] = {};
-    std::memcpy(entryName, updaterState.entries[i].name, kEntryNameField);
-    if (SameEntryName(entryName, name)) return updaterState.entries[i].originalSize;
-  }
-  return 0;
+  uint32_t index = 0;
+  if (!FindEntry(updaterState.package, name, &index)) return 0;
+  return updaterState.package->entries[index].originalSize;
 }
 
 // Whether an earlier item writes the same file. Compared as the file system
