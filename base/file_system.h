@@ -1,0 +1,101 @@
+// The file system as the update engine uses it: the few calls it makes, on
+// code page 932 paths. base/file_system_win32.cpp makes them over Win32 (the
+// UTF-16 calls, converted from code page 932 as the rest of base/system
+// does); the tests put a simulated file system in its place, which records
+// every call and can fail, or stop after, any of them. Portable.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/bounded_text.h"
+
+// Attributes, with the values of the system's FILE_ATTRIBUTE_*.
+constexpr uint32_t kFsReadOnly = 0x01;
+constexpr uint32_t kFsHidden = 0x02;
+constexpr uint32_t kFsSystem = 0x04;
+constexpr uint32_t kFsFolder = 0x10;
+constexpr uint32_t kFsArchive = 0x20;
+constexpr uint32_t kFsNormal = 0x80;
+constexpr uint32_t kFsLink = 0x400;  // a reparse point: a symbolic link or a junction
+
+// Creation, last access and last write, as FILETIME values.
+struct FsTimes {
+  uint64_t created;
+  uint64_t accessed;
+  uint64_t written;
+};
+
+struct FsInfo {
+  uint32_t attributes;
+  FsTimes times;
+  uint64_t size;
+};
+
+// An open file or folder; nullptr is none.
+struct FsFile;
+
+enum class FsMode {
+  Look,    // an existing file or folder, for its information and place only
+  Change,  // an existing file or folder, to delete, rename or give attributes and times
+  Read,    // an existing file, to read
+  Write,   // an existing file, to write (or flush what another program wrote)
+  Create,  // a new file, to write, read and delete; fails when the name exists
+  Own,     // an existing file, to read, write and delete
+};
+// Look and Change share the file with every other use and take a link at
+// the last name as the link itself where the system allows (elsewhere, the
+// place the link leads to shows in FsWhere). Read and Write share it with
+// readers and writers. Create and Own share it with nobody: while it is
+// open, no other open of the file succeeds (FsFailure::InUse).
+
+enum class FsFailure { None, NotFound, Exists, InUse, Other };
+
+// Opens path; nullptr on failure, with why when given.
+FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why = nullptr);
+// False when the file could not be closed (its data may not be written).
+bool FsClose(FsFile* file);
+// Reads up to length bytes at the current position; read receives how many.
+bool FsRead(FsFile* file, void* data, uint32_t length, uint32_t* read);
+// Writes all length bytes at the current position, or returns false.
+bool FsWrite(FsFile* file, const void* data, uint32_t length);
+// Waits until the file's data, and what the system keeps about the file,
+// are on the disk.
+bool FsFlush(FsFile* file);
+bool FsFileInfo(FsFile* file, FsInfo* info);
+// Gives the open file attributes (0: keeps them; a folder keeps its folder
+// bit) and times (none: keeps them).
+bool FsSetInfo(FsFile* file, uint32_t attributes, const FsTimes* times);
+// Moves the open file or folder to the path to on the same drive; fails
+// when something is there. The file stays open.
+bool FsRename(FsFile* file, const char* to);
+// Deletes the open file or empty folder and closes it. A read-only file is
+// not deleted.
+bool FsDelete(FsFile* file);
+
+// Where the open file lies, as the system resolved its path (every link on
+// the way followed): a text to compare with another FsWhere, with the parts
+// separated by '\' (the system's final path, as UTF-8).
+constexpr size_t kPlaceCapacity = 1024;
+enum class FsWhereResult { Known, Unknown /* the system cannot tell */, Failed };
+FsWhereResult FsWhere(FsFile* file, char (&place)[kPlaceCapacity]);
+
+// path's attributes, times and size; a link at the last name is described
+// itself. False when nothing is there.
+bool FsGetInfo(const char* path, FsInfo* info);
+bool FsCreateFolder(const char* path);
+bool FsFreeSpace(const char* root, uint64_t* available);
+
+// The entries of a folder, "." and ".." left out. spelled is false for a
+// name that code page 932 cannot spell: name then holds a stand-in that no
+// file call accepts.
+struct FsEntry {
+  char name[kPathCapacity];
+  bool spelled;
+  FsInfo info;
+};
+struct FsListing;
+// The first entry of folder, or nullptr when it has none or cannot be read.
+FsListing* FsListFirst(const char* folder, FsEntry* entry);
+bool FsListNext(FsListing* listing, FsEntry* entry);
+void FsListClose(FsListing* listing);
