@@ -8,36 +8,13 @@
 
 #include "base/bounded_text.h"
 #include "base/separators.h"
+#include "base/wide_text_win32.h"
 
 namespace {
 
-constexpr UINT kCodePage = 932;
-
-// Every text the updater hands over fits its largest buffer, so as many
-// UTF-16 units (one per character at most) and a terminator hold it.
-constexpr int kWideCapacity = static_cast<int>(kTextCapacity) + 1;
 // Paths the system hands back, up to this many characters: even the short
 // form of a longer one would hardly fit the updater's 260-byte buffers.
 constexpr DWORD kWidePathCapacity = 4096;
-
-// A code page 932 argument as UTF-16. A null pointer and a numeric
-// resource id or atom (MAKEINTRESOURCE) pass unchanged. ok is false when the
-// text does not convert; the call is then not made.
-struct Wide {
-  wchar_t buffer[kWideCapacity];
-  const wchar_t* text = nullptr;
-  bool ok = true;
-
-  explicit Wide(const char* narrow) {
-    if (!narrow) return;
-    if (IS_INTRESOURCE(narrow)) {
-      text = reinterpret_cast<const wchar_t*>(narrow);
-      return;
-    }
-    ok = MultiByteToWideChar(kCodePage, 0, narrow, -1, buffer, kWideCapacity) > 0;
-    text = ok ? buffer : nullptr;
-  }
-};
 
 // A double-NUL list of code page 932 names (the shell's file lists) as UTF-16.
 struct WideList {
@@ -56,31 +33,6 @@ struct WideList {
     ok = true;
   }
 };
-
-// count UTF-16 units (-1: up to and with the terminator) as code page 932
-// into text (capacity bytes). Returns the bytes written, or 0 when they do
-// not fit or when code page 932 cannot hold every character exactly: no
-// substitute '?' and no best-fit look-alike is ever taken.
-int ToCodePage932(const wchar_t* wide, int count, char* text, size_t capacity) {
-  if (capacity == 0) return 0;
-  BOOL substituted = FALSE;
-  int n = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide, count, text,
-                              static_cast<int>(capacity), nullptr, &substituted);
-  if (n == 0 || substituted) {
-    text[0] = '\0';
-    return 0;
-  }
-  // The way back must give the same characters: the proof that nothing was
-  // replaced by a look-alike.
-  wchar_t back[kWideCapacity];
-  int m = MultiByteToWideChar(kCodePage, MB_ERR_INVALID_CHARS, text, n, back, kWideCapacity);
-  int length = count < 0 ? lstrlenW(wide) + 1 : count;
-  if (m != length || memcmp(back, wide, length * sizeof(wchar_t)) != 0) {
-    text[0] = '\0';
-    return 0;
-  }
-  return n;
-}
 
 // A path from the system as code page 932 text: as it is, or in its short
 // (8.3) form when code page 932 cannot spell it. False when neither fits.
