@@ -1,0 +1,339 @@
+// The update engine's file calls over Win32: the UTF-16 calls on paths
+// converted from code page 932 (base/wide_text_win32.h). The calls by handle
+// that the oldest systems lack (SetFileInformationByHandle,
+// GetFinalPathNameByHandleW) are looked up at run time; where they are
+// missing, the calls by path take their place.
+#include "base/file_system.h"
+
+#include "base/wide_text_win32.h"
+
+// The open file: its handle, and what the calls by path need where the
+// calls by handle are missing.
+struct FsFile {
+  HANDLE handle;
+  bool folder;
+  wchar_t path[kWideCapacity];  // follows FsRename
+};
+
+struct FsListing {
+  HANDLE search;
+};
+
+namespace {
+
+// FILE_INFO_BY_HANDLE_CLASS values and their structures, which the headers
+// declare only for newer systems than the one the program is built for.
+constexpr int kBasicInfo = 0;        // FileBasicInfo
+constexpr int kRenameInfo = 3;       // FileRenameInfo
+constexpr int kDispositionInfo = 4;  // FileDispositionInfo
+
+struct BasicInfo {  // FILE_BASIC_INFO: 0 in a field keeps what is there
+  LARGE_INTEGER created;
+  LARGE_INTEGER accessed;
+  LARGE_INTEGER written;
+  LARGE_INTEGER changed;
+  DWORD attributes;
+};
+struct RenameInfo {  // FILE_RENAME_INFO with room for any converted path
+  BOOLEAN replaceIfExists;
+  HANDLE rootDirectory;
+  DWORD nameLength;  // in bytes, without the terminator
+  wchar_t name[kWideCapacity];
+};
+struct DispositionInfo {  // FILE_DISPOSITION_INFO
+  BOOLEAN deleteFile;
+};
+
+using SetInfoFunction = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+using FinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// A function of kernel32 (loaded in every process), or nullptr.
+void* Kernel32(const char* name) {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  return kernel ? reinterpret_cast<void*>(GetProcAddress(kernel, name)) : nullptr;
+}
+SetInfoFunction SetInfoByHandle() {
+  return reinterpret_cast<SetInfoFunction>(Kernel32("SetFileInformationByHandle"));
+}
+
+FsFailure FailureOf(DWORD error) {
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FsFailure::NotFound;
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return FsFailure::Exists;
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return FsFailure::InUse;
+  return FsFailure::Other;
+}
+
+// CreateFileW's arguments for each FsMode, in its order.
+struct OpenArguments {
+  DWORD access;
+  DWORD share;
+  DWORD disposition;
+  DWORD flags;
+};
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kShareData = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kLook = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kOwn = GENERIC_READ | GENERIC_WRITE | DELETE;
+// Look and Change open folders too, and a link itself where the system
+// allows it.
+constexpr DWORD kAsItIs = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr OpenArguments kOpen[] = {
+    {kLook, kShareAll, OPEN_EXISTING, kAsItIs},                                   // Look
+    {kLook | DELETE | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING, kAsItIs},  // Change
+    {GENERIC_READ, kShareData, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},             // Read
+    {GENERIC_WRITE, kShareData, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},            // Write
+    {kOwn, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},                                 // Create
+    {kOwn, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},                              // Own
+};
+
+uint64_t Number(const FILETIME& time) {
+  return (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+FILETIME Time(uint64_t number) {
+  return {static_cast<DWORD>(number), static_cast<DWORD>(number >> 32)};
+}
+// From any of the system's records that name these fields alike
+// (BY_HANDLE_FILE_INFORMATION, WIN32_FILE_ATTRIBUTE_DATA, WIN32_FIND_DATAW).
+template <typename Data>
+void ToInfo(const Data& data, FsInfo* info) {
+  info->attributes = data.dwFileAttributes;
+  info->times = {Number(data.ftCreationTime), Number(data.ftLastAccessTime),
+                 Number(data.ftLastWriteTime)};
+  info->size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+bool StartsWith(const wchar_t* text, const wchar_t* start) {
+  for (; *start; ++text, ++start)
+    if (*text != *start) return false;
+  return true;
+}
+
+// True when nothing is at path any more.
+bool NameGone(const wchar_t* path) {
+  if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return false;
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why) {
+  FsFailure failure = FsFailure::Other;
+  Wide wide(path);
+  FsFile* file = nullptr;
+  if (wide.ok && path) {
+    const OpenArguments& open = kOpen[static_cast<int>(mode)];
+    HANDLE handle = CreateFileW(wide.text, open.access, open.share, nullptr, open.disposition,
+                                open.flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      failure = FailureOf(GetLastError());
+    } else {
+      file = static_cast<FsFile*>(HeapAlloc(GetProcessHeap(), 0, sizeof(FsFile)));
+      if (!file) {
+        CloseHandle(handle);
+      } else {
+        file->handle = handle;
+        lstrcpynW(file->path, wide.text, kWideCapacity);
+        // Only Look and Change open folders.
+        BY_HANDLE_FILE_INFORMATION data;
+        file->folder = (mode == FsMode::Look || mode == FsMode::Change) &&
+                       GetFileInformationByHandle(handle, &data) &&
+                       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        failure = FsFailure::None;
+      }
+    }
+  }
+  if (why) *why = failure;
+  return file;
+}
+
+bool FsClose(FsFile* file) {
+  if (!file) return true;
+  bool closed = CloseHandle(file->handle);
+  HeapFree(GetProcessHeap(), 0, file);
+  return closed;
+}
+
+bool FsRead(FsFile* file, void* data, uint32_t length, uint32_t* read) {
+  DWORD done = 0;
+  bool ok = ReadFile(file->handle, data, length, &done, nullptr);
+  *read = ok ? done : 0;
+  return ok;
+}
+
+bool FsWrite(FsFile* file, const void* data, uint32_t length) {
+  DWORD done = 0;
+  return WriteFile(file->handle, data, length, &done, nullptr) && done == length;
+}
+
+bool FsFlush(FsFile* file) { return FlushFileBuffers(file->handle); }
+
+bool FsFileInfo(FsFile* file, FsInfo* info) {
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!GetFileInformationByHandle(file->handle, &data)) return false;
+  ToInfo(data, info);
+  return true;
+}
+
+bool FsSetInfo(FsFile* file, uint32_t attributes, const FsTimes* times) {
+  // kFsNormal alone means "no other attribute", which on a folder is a plain
+  // folder.
+  if (file->folder && attributes) attributes = (attributes & ~kFsNormal) | kFsFolder;
+  if (SetInfoFunction setInfo = SetInfoByHandle()) {
+    BasicInfo basic{};
+    if (times) {
+      basic.created.QuadPart = static_cast<LONGLONG>(times->created);
+      basic.accessed.QuadPart = static_cast<LONGLONG>(times->accessed);
+      basic.written.QuadPart = static_cast<LONGLONG>(times->written);
+    }
+    basic.attributes = attributes;
+    return setInfo(file->handle, kBasicInfo, &basic, sizeof basic);
+  }
+  if (times) {
+    FILETIME created = Time(times->created), accessed = Time(times->accessed),
+             written = Time(times->written);
+    if (!SetFileTime(file->handle, &created, &accessed, &written)) return false;
+  }
+  if (!attributes) return true;
+  // SetFileAttributesW takes no folder bit; kFsNormal alone is a plain one.
+  DWORD byPath = attributes & ~kFsFolder;
+  return SetFileAttributesW(file->path, byPath ? byPath : FILE_ATTRIBUTE_NORMAL);
+}
+
+bool FsRename(FsFile* file, const char* to) {
+  Wide wide(to);
+  if (!wide.ok || !to) return false;
+  bool renamed;
+  if (SetInfoFunction setInfo = SetInfoByHandle()) {
+    // The whole path and no root folder: the form every system takes.
+    RenameInfo rename;
+    rename.replaceIfExists = FALSE;
+    rename.rootDirectory = nullptr;
+    lstrcpynW(rename.name, wide.text, kWideCapacity);
+    rename.nameLength = static_cast<DWORD>(lstrlenW(rename.name)) * sizeof(wchar_t);
+    renamed = setInfo(file->handle, kRenameInfo, &rename, sizeof rename);
+  } else {
+    renamed = MoveFileExW(file->path, wide.text, 0);
+  }
+  if (renamed) lstrcpynW(file->path, wide.text, kWideCapacity);
+  return renamed;
+}
+
+bool FsDelete(FsFile* file) {
+  if (!file) return false;
+  SetInfoFunction setInfo = SetInfoByHandle();
+  // The system refuses a read-only file either way.
+  if (setInfo) {
+    DispositionInfo disposition{TRUE};
+    setInfo(file->handle, kDispositionInfo, &disposition, sizeof disposition);
+  }
+  wchar_t path[kWideCapacity];
+  lstrcpynW(path, file->path, kWideCapacity);
+  bool folder = file->folder;
+  FsClose(file);
+  if (!setInfo) folder ? RemoveDirectoryW(path) : DeleteFileW(path);
+  // Another open of the file keeps its name until that is closed too.
+  return NameGone(path);
+}
+
+FsWhereResult FsWhere(FsFile* file, char (&place)[kPlaceCapacity]) {
+  place[0] = '\0';
+  auto finalPath = reinterpret_cast<FinalPathFunction>(Kernel32("GetFinalPathNameByHandleW"));
+  if (!finalPath) return FsWhereResult::Unknown;
+  // A path longer than this cannot fit place as UTF-8 either.
+  constexpr DWORD kCapacity = kPlaceCapacity + 8;
+  wchar_t wide[kCapacity];
+  DWORD n = finalPath(file->handle, wide, kCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n == 0 || n >= kCapacity) return FsWhereResult::Failed;
+  // "\\?\C:\..." becomes "C:\...", "\\?\UNC\server\..." "\\server\...".
+  wchar_t* text = wide;
+  if (StartsWith(wide, L"\\\\?\\UNC\\")) {
+    text = wide + 6;
+    text[0] = L'\\';
+  } else if (StartsWith(wide, L"\\\\?\\")) {
+    text = wide + 4;
+  }
+  if (WideCharToMultiByte(CP_UTF8, 0, text, -1, place, kPlaceCapacity, nullptr, nullptr) == 0) {
+    place[0] = '\0';
+    return FsWhereResult::Failed;
+  }
+  return FsWhereResult::Known;
+}
+
+bool FsGetInfo(const char* path, FsInfo* info) {
+  Wide wide(path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!wide.ok || !path || !GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data))
+    return false;
+  ToInfo(data, info);
+  return true;
+}
+
+bool FsCreateFolder(const char* path) {
+  Wide wide(path);
+  return wide.ok && path && CreateDirectoryW(wide.text, nullptr);
+}
+
+namespace {
+
+// A found entry: its name only when code page 932 holds it exactly. The
+// short (8.3) name is not taken: it names the file here, but not the copy
+// of it that the engine makes elsewhere.
+void ToEntry(const WIN32_FIND_DATAW& found, FsEntry* entry) {
+  entry->spelled = ToCodePage932(found.cFileName, -1, entry->name, sizeof entry->name) > 0;
+  if (!entry->spelled) CopyText(entry->name, "?");  // no file call accepts it
+  ToInfo(found, &entry->info);
+}
+
+bool IsDots(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// The next entry that is not "." or "..".
+bool NextEntry(HANDLE search, WIN32_FIND_DATAW* found) {
+  do {
+    if (!FindNextFileW(search, found)) return false;
+  } while (IsDots(found->cFileName));
+  return true;
+}
+
+}  // namespace
+
+FsListing* FsListFirst(const char* folder, FsEntry* entry) {
+  Wide wide(folder);
+  if (!wide.ok || !folder) return nullptr;
+  // folder joined with "*", in UTF-16, where a separator is a separator
+  // (in code page 932, 0x5C may be a character's second byte).
+  wchar_t pattern[kWideCapacity + 2];
+  int length = lstrlenW(wide.text);
+  lstrcpynW(pattern, wide.text, kWideCapacity);
+  if (length > 0 && pattern[length - 1] != L'\\' && pattern[length - 1] != L'/')
+    pattern[length++] = L'\\';
+  pattern[length++] = L'*';
+  pattern[length] = L'\0';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return nullptr;
+  auto* listing = static_cast<FsListing*>(HeapAlloc(GetProcessHeap(), 0, sizeof(FsListing)));
+  if (!listing || (IsDots(found.cFileName) && !NextEntry(search, &found))) {
+    FindClose(search);
+    if (listing) HeapFree(GetProcessHeap(), 0, listing);
+    return nullptr;
+  }
+  listing->search = search;
+  ToEntry(found, entry);
+  return listing;
+}
+
+bool FsListNext(FsListing* listing, FsEntry* entry) {
+  WIN32_FIND_DATAW found;
+  if (!NextEntry(listing->search, &found)) return false;
+  ToEntry(found, entry);
+  return true;
+}
+
+void FsListClose(FsListing* listing) {
+  if (!listing) return;
+  FindClose(listing->search);
+  HeapFree(GetProcessHeap(), 0, listing);
+}
