@@ -1,3 +1,4 @@
+#include "base/file_system.h"
 #include "package/extract_entry.h"
 #include "package/extraction_system.h"
 
@@ -22,4 +23,9 @@ int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint6
     if (free) *free = f;
   }
   return result;
+}
+
+bool FsFreeSpace(const char* root, uint64_t* available) {
+  uint64_t total = 0;
+  return QueryFreeSpace(root, available, &total, nullptr) != 0;
 }
