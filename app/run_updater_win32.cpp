@@ -8,12 +8,12 @@
 #include "config/ini_access.h"
 #include "config/install_description.h"
 #include "config/join_path.h"
+#include "engine/journal.h"
 #include "package/block.h"
 #include "package/extract_entry.h"
 #include "package/open_package.h"
 #include "resources/resource_ids.h"
 #include "wizard/dialog_font.h"
-#include "wizard/journal.h"
 #include "wizard/wizard.h"
 #include "resources/texts.h"
 
@@ -104,6 +104,19 @@ bool FindInstallation(char (&scratch)[kTextCapacity]) {
   return found;
 }
 
+// An update that died half-way is undone before anything reads the
+// installation. A journal that may not be acted on (it names a place that
+// has changed since, or a step of its restore fails) stays, and the player
+// learns where the originals are; the updater then changes nothing.
+bool RecoverEarlierUpdate(char (&scratch)[kTextCapacity]) {
+  if (RecoverInstallation(updaterState.installPath) != Recovery::CannotUndo) return true;
+  char workFolder[kPathCapacity];
+  WorkFolderOf(updaterState.installPath, workFolder);
+  FormatText(scratch, kTextCannotUndo, workFolder);
+  ShowUpdateError(scratch);
+  return false;
+}
+
 bool FindSetupIni() {
   UpdaterState& s = updaterState;
   bool placed = CopyText(s.setupIniPath, s.installPath) && JoinPath(s.setupIniPath, "SETUP.INI");
@@ -180,6 +193,10 @@ void CleanUp() {
 }
 
 int RunUpdater(HINSTANCE instance) {
+  // No link that a user without an administrator's rights planted is
+  // followed from here on, where the system can tell (a system without the
+  // guard goes on without it).
+  SysGuardAgainstRedirection();
   // The shell's file copy wants COM on this thread.
   CoInitialize(nullptr);
   updaterState.instance = instance;
@@ -188,10 +205,7 @@ int RunUpdater(HINSTANCE instance) {
   if (!OpenOwnPackage() || !ExtractUpdateScript() || !ReadIdentity() ||
       !FindInstallation(scratch))
     return Fail();
-  // An update that died half-way is undone before anything reads the
-  // installation.
-  RecoverInstallation(updaterState.installPath);
-  if (!FindSetupIni() || !LoadInstallDescription()) return Fail();
+  if (!RecoverEarlierUpdate(scratch) || !FindSetupIni() || !LoadInstallDescription()) return Fail();
   if (!CheckAndRunWizard(scratch)) return Fail();
   CleanUp();
   return 1;

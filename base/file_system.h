@@ -43,11 +43,12 @@ enum class FsMode {
   Create,  // a new file, to write, read and delete; fails when the name exists
   Own,     // an existing file, to read, write and delete
 };
-// Look and Change share the file with every other use and take a link at
-// the last name as the link itself where the system allows (elsewhere, the
-// place the link leads to shows in FsWhere). Read and Write share it with
-// readers and writers. Create and Own share it with nobody: while it is
-// open, no other open of the file succeeds (FsFailure::InUse).
+// Every mode follows links, one at the last name included: the file opened is
+// the one the path leads to, and FsWhere tells where that is. Look and
+// Change share the file with every other use, Read and Write with readers
+// and writers (so that a Change, which may delete, waits for them to
+// close). Create and Own share it with nobody: while one is open, no other
+// open that reads, writes or deletes succeeds (FsFailure::InUse).
 
 enum class FsFailure { None, NotFound, Exists, InUse, Other };
 
@@ -55,9 +56,10 @@ enum class FsFailure { None, NotFound, Exists, InUse, Other };
 FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why = nullptr);
 // False when the file could not be closed (its data may not be written).
 bool FsClose(FsFile* file);
-// Reads up to length bytes at the current position; read receives how many.
-bool FsRead(FsFile* file, void* data, uint32_t length, uint32_t* read);
-// Writes all length bytes at the current position, or returns false.
+// Reads up to length bytes from offset; read receives how many.
+bool FsRead(FsFile* file, uint64_t offset, void* data, uint32_t length, uint32_t* read);
+// Writes all length bytes behind the last bytes written (from the start of
+// the file at first), or returns false.
 bool FsWrite(FsFile* file, const void* data, uint32_t length);
 // Waits until the file's data, and what the system keeps about the file,
 // are on the disk.
@@ -66,9 +68,10 @@ bool FsFileInfo(FsFile* file, FsInfo* info);
 // Gives the open file attributes (0: keeps them; a folder keeps its folder
 // bit) and times (none: keeps them).
 bool FsSetInfo(FsFile* file, uint32_t attributes, const FsTimes* times);
-// Moves the open file or folder to the path to on the same drive; fails
-// when something is there. The file stays open.
-bool FsRename(FsFile* file, const char* to);
+// Moves the open file or folder to the path to on the same drive. When
+// something is there, it fails, or with replace takes the place of a file
+// (not a read-only one). The file stays open.
+bool FsRename(FsFile* file, const char* to, bool replace = false);
 // Deletes the open file or empty folder and closes it. A read-only file is
 // not deleted.
 bool FsDelete(FsFile* file);
@@ -81,8 +84,8 @@ enum class FsWhereResult { Known, Unknown /* the system cannot tell */, Failed }
 FsWhereResult FsWhere(FsFile* file, char (&place)[kPlaceCapacity]);
 
 // path's attributes, times and size; a link at the last name is described
-// itself. False when nothing is there.
-bool FsGetInfo(const char* path, FsInfo* info);
+// itself. False when nothing is there (why: NotFound) or it cannot be told.
+bool FsGetInfo(const char* path, FsInfo* info, FsFailure* why = nullptr);
 bool FsCreateFolder(const char* path);
 bool FsFreeSpace(const char* root, uint64_t* available);
 
@@ -95,7 +98,9 @@ struct FsEntry {
   FsInfo info;
 };
 struct FsListing;
-// The first entry of folder, or nullptr when it has none or cannot be read.
-FsListing* FsListFirst(const char* folder, FsEntry* entry);
-bool FsListNext(FsListing* listing, FsEntry* entry);
+// Opens the listing of folder; nullptr when it cannot be read (why:
+// NotFound when there is no such folder).
+FsListing* FsListOpen(const char* folder, FsFailure* why = nullptr);
+enum class FsListed { Entry, End, Failed };
+FsListed FsListNext(FsListing* listing, FsEntry* entry);
 void FsListClose(FsListing* listing);

@@ -11,12 +11,16 @@
 // calls by handle are missing.
 struct FsFile {
   HANDLE handle;
+  FsMode mode;
   bool folder;
   wchar_t path[kWideCapacity];  // follows FsRename
 };
 
+// A listing holds the entry the system found first until it is asked for.
 struct FsListing {
-  HANDLE search;
+  HANDLE search;  // INVALID_HANDLE_VALUE: nothing in the folder
+  bool pending;
+  WIN32_FIND_DATAW first;
 };
 
 namespace {
@@ -74,16 +78,16 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr DWORD kShareData = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kLook = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kOwn = GENERIC_READ | GENERIC_WRITE | DELETE;
-// Look and Change open folders too, and a link itself where the system
-// allows it.
-constexpr DWORD kAsItIs = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+// Look and Change open folders too. Every mode follows links: what is opened
+// is what the path leads to, and FsWhere tells where that is.
+constexpr DWORD kFolders = FILE_FLAG_BACKUP_SEMANTICS;
 constexpr OpenArguments kOpen[] = {
-    {kLook, kShareAll, OPEN_EXISTING, kAsItIs},                                   // Look
-    {kLook | DELETE | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING, kAsItIs},  // Change
-    {GENERIC_READ, kShareData, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},             // Read
-    {GENERIC_WRITE, kShareData, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},            // Write
-    {kOwn, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},                                 // Create
-    {kOwn, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},                              // Own
+    {kLook, kShareAll, OPEN_EXISTING, kFolders},                                   // Look
+    {kLook | DELETE | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING, kFolders},  // Change
+    {GENERIC_READ, kShareData, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},              // Read
+    {GENERIC_WRITE, kShareData, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},             // Write
+    {kOwn, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},                                  // Create
+    {kOwn, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},                               // Own
 };
 
 uint64_t Number(const FILETIME& time) {
@@ -133,6 +137,7 @@ FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why) {
         CloseHandle(handle);
       } else {
         file->handle = handle;
+        file->mode = mode;
         lstrcpynW(file->path, wide.text, kWideCapacity);
         // Only Look and Change open folders.
         BY_HANDLE_FILE_INFORMATION data;
@@ -154,9 +159,15 @@ bool FsClose(FsFile* file) {
   return closed;
 }
 
-bool FsRead(FsFile* file, void* data, uint32_t length, uint32_t* read) {
+bool FsRead(FsFile* file, uint64_t offset, void* data, uint32_t length, uint32_t* read) {
+  // Writes go on behind the last bytes written: the position comes back.
+  LARGE_INTEGER zero{}, at{}, was{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
   DWORD done = 0;
-  bool ok = ReadFile(file->handle, data, length, &done, nullptr);
+  bool ok = SetFilePointerEx(file->handle, zero, &was, FILE_CURRENT) &&
+            SetFilePointerEx(file->handle, at, nullptr, FILE_BEGIN) &&
+            ReadFile(file->handle, data, length, &done, nullptr);
+  ok = SetFilePointerEx(file->handle, was, nullptr, FILE_BEGIN) && ok;
   *read = ok ? done : 0;
   return ok;
 }
@@ -200,23 +211,36 @@ bool FsSetInfo(FsFile* file, uint32_t attributes, const FsTimes* times) {
   return SetFileAttributesW(file->path, byPath ? byPath : FILE_ATTRIBUTE_NORMAL);
 }
 
-bool FsRename(FsFile* file, const char* to) {
+bool FsRename(FsFile* file, const char* to, bool replace) {
   Wide wide(to);
   if (!wide.ok || !to) return false;
-  bool renamed;
   if (SetInfoFunction setInfo = SetInfoByHandle()) {
     // The whole path and no root folder: the form every system takes.
     RenameInfo rename;
-    rename.replaceIfExists = FALSE;
+    rename.replaceIfExists = replace ? TRUE : FALSE;
     rename.rootDirectory = nullptr;
     lstrcpynW(rename.name, wide.text, kWideCapacity);
     rename.nameLength = static_cast<DWORD>(lstrlenW(rename.name)) * sizeof(wchar_t);
-    renamed = setInfo(file->handle, kRenameInfo, &rename, sizeof rename);
-  } else {
-    renamed = MoveFileExW(file->path, wide.text, 0);
+    if (!setInfo(file->handle, kRenameInfo, &rename, sizeof rename)) return false;
+    lstrcpynW(file->path, wide.text, kWideCapacity);
+    return true;
   }
-  if (renamed) lstrcpynW(file->path, wide.text, kWideCapacity);
-  return renamed;
+  // By path: a file open without sharing (Create, Own) is closed for the
+  // move and opened again under its new name.
+  const OpenArguments& open = kOpen[static_cast<int>(file->mode)];
+  bool exclusive = open.share == 0;
+  if (exclusive) CloseHandle(file->handle);
+  bool moved = MoveFileExW(file->path, wide.text, replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (moved) lstrcpynW(file->path, wide.text, kWideCapacity);
+  if (exclusive) {
+    file->handle = CreateFileW(file->path, open.access, open.share, nullptr, OPEN_EXISTING,
+                               open.flags, nullptr);
+    // Writes go on behind the bytes already there.
+    LARGE_INTEGER zero{};
+    if (file->handle != INVALID_HANDLE_VALUE)
+      SetFilePointerEx(file->handle, zero, nullptr, FILE_END);
+  }
+  return moved && file->handle != INVALID_HANDLE_VALUE;
 }
 
 bool FsDelete(FsFile* file) {
@@ -260,11 +284,18 @@ FsWhereResult FsWhere(FsFile* file, char (&place)[kPlaceCapacity]) {
   return FsWhereResult::Known;
 }
 
-bool FsGetInfo(const char* path, FsInfo* info) {
+bool FsGetInfo(const char* path, FsInfo* info, FsFailure* why) {
   Wide wide(path);
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!wide.ok || !path || !GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data))
+  if (!wide.ok || !path) {
+    if (why) *why = FsFailure::Other;
     return false;
+  }
+  if (!GetFileAttributesExW(wide.text, GetFileExInfoStandard, &data)) {
+    if (why) *why = FailureOf(GetLastError());
+    return false;
+  }
+  if (why) *why = FsFailure::None;
   ToInfo(data, info);
   return true;
 }
@@ -289,18 +320,11 @@ bool IsDots(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-// The next entry that is not "." or "..".
-bool NextEntry(HANDLE search, WIN32_FIND_DATAW* found) {
-  do {
-    if (!FindNextFileW(search, found)) return false;
-  } while (IsDots(found->cFileName));
-  return true;
-}
-
 }  // namespace
 
-FsListing* FsListFirst(const char* folder, FsEntry* entry) {
+FsListing* FsListOpen(const char* folder, FsFailure* why) {
   Wide wide(folder);
+  if (why) *why = FsFailure::Other;
   if (!wide.ok || !folder) return nullptr;
   // folder joined with "*", in UTF-16, where a separator is a separator
   // (in code page 932, 0x5C may be a character's second byte).
@@ -311,29 +335,39 @@ FsListing* FsListFirst(const char* folder, FsEntry* entry) {
     pattern[length++] = L'\\';
   pattern[length++] = L'*';
   pattern[length] = L'\0';
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(pattern, &found);
-  if (search == INVALID_HANDLE_VALUE) return nullptr;
   auto* listing = static_cast<FsListing*>(HeapAlloc(GetProcessHeap(), 0, sizeof(FsListing)));
-  if (!listing || (IsDots(found.cFileName) && !NextEntry(search, &found))) {
-    FindClose(search);
-    if (listing) HeapFree(GetProcessHeap(), 0, listing);
+  if (!listing) return nullptr;
+  listing->search = FindFirstFileW(pattern, &listing->first);
+  listing->pending = listing->search != INVALID_HANDLE_VALUE;
+  // A folder with nothing in it, not even "." (a drive's root), is listed
+  // empty; a folder that is not there is not listed.
+  DWORD error = listing->pending ? ERROR_SUCCESS : GetLastError();
+  if (!listing->pending && error != ERROR_FILE_NOT_FOUND) {
+    HeapFree(GetProcessHeap(), 0, listing);
+    if (why) *why = FailureOf(error);
     return nullptr;
   }
-  listing->search = search;
-  ToEntry(found, entry);
+  if (why) *why = FsFailure::None;
   return listing;
 }
 
-bool FsListNext(FsListing* listing, FsEntry* entry) {
+FsListed FsListNext(FsListing* listing, FsEntry* entry) {
+  if (listing->search == INVALID_HANDLE_VALUE) return FsListed::End;
   WIN32_FIND_DATAW found;
-  if (!NextEntry(listing->search, &found)) return false;
+  do {
+    if (listing->pending) {
+      found = listing->first;
+      listing->pending = false;
+    } else if (!FindNextFileW(listing->search, &found)) {
+      return GetLastError() == ERROR_NO_MORE_FILES ? FsListed::End : FsListed::Failed;
+    }
+  } while (IsDots(found.cFileName));
   ToEntry(found, entry);
-  return true;
+  return FsListed::Entry;
 }
 
 void FsListClose(FsListing* listing) {
   if (!listing) return;
-  FindClose(listing->search);
+  if (listing->search != INVALID_HANDLE_VALUE) FindClose(listing->search);
   HeapFree(GetProcessHeap(), 0, listing);
 }

@@ -25,10 +25,7 @@ INT_PTR SysDialogBox(HINSTANCE instance, int templateId, HWND owner, DLGPROC pro
 
 DWORD SysGetFileAttributes(const char* path);
 BOOL SysSetFileAttributes(const char* path, DWORD attributes);
-HANDLE SysCreateFile(const char* path, DWORD access, DWORD share, DWORD disposition,
-                     DWORD attributes);
 BOOL SysDeleteFile(const char* path);
-BOOL SysMoveFileReplace(const char* from, const char* to);
 UINT SysGetDriveType(const char* root);
 DWORD SysGetTempPath(char* buffer, DWORD capacity);
 // Creates a new, empty file with a unique name (prefix, then a number, ".TMP")
@@ -59,6 +56,10 @@ int FormatText(char (&buffer)[N], const char* format, auto... args) {
 }
 
 HMODULE SysLoadLibrary(const char* name);
+// Turns on the system's redirection guard for the process where it has one
+// (Windows 10 22H2 and later): from then on the process follows no junction
+// or symbolic link that a user without an administrator's rights made.
+void SysGuardAgainstRedirection();
 // FindResource with a numeric id and a named type.
 HRSRC SysFindResource(HMODULE module, int id, const char* type);
 
@@ -93,12 +94,3 @@ bool SysJapaneseFontInstalled(const wchar_t* face);
 bool SysAnyJapaneseFont(wchar_t (&face)[LF_FACESIZE]);
 INT_PTR SysDialogBoxIndirect(HINSTANCE instance, const void* dialogTemplate, HWND owner,
                              DLGPROC procedure, LPARAM parameter);
-
-// Renames from to to on the same drive; fails when to exists.
-BOOL SysMoveFile(const char* from, const char* to);
-BOOL SysCreateDirectory(const char* path);
-BOOL SysRemoveDirectory(const char* path);
-BOOL SysGetFileAttributesEx(const char* path, WIN32_FILE_ATTRIBUTE_DATA* data);
-// The entries of a folder: pattern is the folder joined with "*".
-HANDLE SysFindFirstFile(const char* pattern, WIN32_FIND_DATAA* found);
-BOOL SysFindNextFile(HANDLE search, WIN32_FIND_DATAA* found);

@@ -81,20 +81,9 @@ BOOL SysSetFileAttributes(const char* path, DWORD attributes) {
   Wide wide(path);
   return wide.ok && SetFileAttributesW(wide.text, attributes);
 }
-HANDLE SysCreateFile(const char* path, DWORD access, DWORD share, DWORD disposition,
-                     DWORD attributes) {
-  Wide wide(path);
-  if (!wide.ok) return INVALID_HANDLE_VALUE;
-  return CreateFileW(wide.text, access, share, nullptr, disposition, attributes, nullptr);
-}
 BOOL SysDeleteFile(const char* path) {
   Wide wide(path);
   return wide.ok && DeleteFileW(wide.text);
-}
-BOOL SysMoveFileReplace(const char* from, const char* to) {
-  Wide wideFrom(from), wideTo(to);
-  return wideFrom.ok && wideTo.ok &&
-         MoveFileExW(wideFrom.text, wideTo.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 UINT SysGetDriveType(const char* root) {
   Wide wide(root);
@@ -283,6 +272,19 @@ HMODULE SysLoadLibrary(const char* name) {
   Wide wide(name);
   return wide.ok ? LoadLibraryW(wide.text) : nullptr;
 }
+void SysGuardAgainstRedirection() {
+  // SetProcessMitigationPolicy with ProcessRedirectionTrustPolicy (16) and
+  // its EnforceRedirectionTrust flag, looked up at run time: older systems
+  // lack the call or refuse the policy, and go on as before.
+  using SetPolicy = BOOL(WINAPI*)(int, void*, SIZE_T);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto setPolicy = kernel ? reinterpret_cast<SetPolicy>(reinterpret_cast<void*>(
+                                GetProcAddress(kernel, "SetProcessMitigationPolicy")))
+                          : nullptr;
+  constexpr int kRedirectionTrustPolicy = 16;
+  DWORD enforce = 1;
+  if (setPolicy) setPolicy(kRedirectionTrustPolicy, &enforce, sizeof enforce);
+}
 HRSRC SysFindResource(HMODULE module, int id, const char* type) {
   Wide wideType(type);
   return wideType.ok ? FindResourceW(module, MAKEINTRESOURCEW(id), wideType.text) : nullptr;
@@ -404,57 +406,3 @@ bool SysJapaneseFontInstalled(const wchar_t* face) {
   return face[0] != L'\0' && FindJapaneseFont(face, found);
 }
 bool SysAnyJapaneseFont(wchar_t (&face)[LF_FACESIZE]) { return FindJapaneseFont(nullptr, face); }
-
-BOOL SysMoveFile(const char* from, const char* to) {
-  Wide wideFrom(from), wideTo(to);
-  return wideFrom.ok && wideTo.ok && MoveFileExW(wideFrom.text, wideTo.text, MOVEFILE_WRITE_THROUGH);
-}
-BOOL SysCreateDirectory(const char* path) {
-  Wide wide(path);
-  return wide.ok && CreateDirectoryW(wide.text, nullptr);
-}
-BOOL SysRemoveDirectory(const char* path) {
-  Wide wide(path);
-  return wide.ok && RemoveDirectoryW(wide.text);
-}
-BOOL SysGetFileAttributesEx(const char* path, WIN32_FILE_ATTRIBUTE_DATA* data) {
-  Wide wide(path);
-  return wide.ok && GetFileAttributesExW(wide.text, GetFileExInfoStandard, data);
-}
-
-namespace {
-
-// A found entry as the updater reads it: its name in code page 932 exactly,
-// else its short (8.3) name, which names the same file; a name with neither
-// becomes "?", which no file call accepts, so the caller's step fails
-// instead of taking another file.
-void ToFoundA(const WIN32_FIND_DATAW& wide, WIN32_FIND_DATAA* found) {
-  found->dwFileAttributes = wide.dwFileAttributes;
-  found->ftCreationTime = wide.ftCreationTime;
-  found->ftLastAccessTime = wide.ftLastAccessTime;
-  found->ftLastWriteTime = wide.ftLastWriteTime;
-  found->nFileSizeHigh = wide.nFileSizeHigh;
-  found->nFileSizeLow = wide.nFileSizeLow;
-  found->cAlternateFileName[0] = '\0';
-  if (!ToCodePage932(wide.cFileName, -1, found->cFileName, sizeof found->cFileName) &&
-      !(wide.cAlternateFileName[0] &&
-        ToCodePage932(wide.cAlternateFileName, -1, found->cFileName, sizeof found->cFileName)))
-    CopyText(found->cFileName, "?");
-}
-
-}  // namespace
-
-HANDLE SysFindFirstFile(const char* pattern, WIN32_FIND_DATAA* found) {
-  Wide wide(pattern);
-  if (!wide.ok) return INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAW data;
-  HANDLE search = FindFirstFileW(wide.text, &data);
-  if (search != INVALID_HANDLE_VALUE) ToFoundA(data, found);
-  return search;
-}
-BOOL SysFindNextFile(HANDLE search, WIN32_FIND_DATAA* found) {
-  WIN32_FIND_DATAW data;
-  if (!FindNextFileW(search, &data)) return FALSE;
-  ToFoundA(data, found);
-  return TRUE;
-}

@@ -1,15 +1,18 @@
-// Time of an update run of one 139,309,060-byte entry and 200 small files
-// into an installation that holds older versions of them all, done twice in
-// the same process and interleaved: plainly (each file extracted through a
-// temporary that replaces it, as runs were written before the journal) and
-// as the run writes now (the journal on the disk first, the originals
-// renamed aside, each entry written in its place, the progress advanced and
-// the window's messages handed on after every piece, the originals dropped
-// at completion). Every run starts with the installation on the disk.
-// Prints each round with the journaled run's own phases, the ratio of the
-// medians and the median of the rounds' ratios (journaled over plain; the
-// two runs of a round are the closest in time, so the machine's drift
-// cancels best there).
+// Time of an update run into an installation that holds older versions of
+// all its files: one 139,309,060-byte entry and 15 small ones written from
+// the package, and a folder of 185 small files copied by the shell, as from
+// a disc. Done twice in the same process and interleaved: plainly (each
+// entry extracted through a temporary that replaces it, the folder copied
+// over the old one, as runs were written before the journal) and as the run
+// writes now (the journal on the disk first, the originals renamed aside,
+// each entry written in its place and flushed, the copy planned in the
+// journal and its files flushed, the progress advanced and the window's
+// messages handed on after every piece, the originals dropped at
+// completion). Every run starts with the installation on the disk. Prints
+// each round with the journaled run's own phases, the ratio of the medians
+// and the median of the rounds' ratios (journaled over plain; the two runs
+// of a round are the closest in time, so the machine's drift cancels best
+// there).
 //
 //   update_run_bench make PACKAGE              deterministic data and its package
 //   update_run_bench run PACKAGE FOLDER [N]    N rounds of both (default 5)
@@ -24,16 +27,20 @@
 
 #include "app/updater_state.h"
 #include "bench/synthetic_entry.h"
+#include "config/update_items.h"
+#include "engine/update_engine.h"
 #include "package/block.h"
 #include "package/extract_entry.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
-#include "wizard/journal.h"
 #include "wizard/run_progress.h"
+#include "wizard/update_run.h"
 
 namespace {
 
 constexpr int kSmallFiles = 200;
+constexpr int kEntries =
+    kListKeys - 1;  // small files written from the package; the rest are copied
 
 std::string SmallName(int i) {
   char name[16];
@@ -60,11 +67,11 @@ int Make(const char* packagePath) {
   std::vector<std::vector<uint8_t>> small;
   std::vector<PackageInput> inputs = {{"GAME.DAT", 0x01D0000000000000ull, big.data(), big.size()}};
   std::vector<std::string> names;
-  for (int i = 0; i < kSmallFiles; ++i) {
+  for (int i = 0; i < kEntries; ++i) {
     small.push_back(SmallData(big, i));
     names.push_back(SmallName(i));
   }
-  for (int i = 0; i < kSmallFiles; ++i)
+  for (int i = 0; i < kEntries; ++i)
     inputs.push_back({names[i].c_str(), 0x01D0000000000000ull, small[i].data(), small[i].size()});
   PackageOptions options;
   options.level = 1;
@@ -74,7 +81,7 @@ int Make(const char* packagePath) {
     std::printf("build failed: %s\n", error.c_str());
     return 1;
   }
-  std::printf("package of %d entries, %zu bytes\n", kSmallFiles + 1, package.size());
+  std::printf("package of %d entries, %zu bytes\n", kEntries + 1, package.size());
   return WriteAll(packagePath, package.data(), package.size()) ? 0 : 1;
 }
 
@@ -85,71 +92,111 @@ double Now() {
   return 1000.0 * counter.QuadPart / frequency.QuadPart;
 }
 
-// The installation before the run: an older version of every file.
-bool Prepare(const std::string& folder) {
-  std::string old(4096, 'o');
-  if (!WriteAll(folder + "\\GAME.DAT", old.data(), old.size())) return false;
+// The files of the run, relative to the installation: the entries, then the
+// copied folder's files.
+std::vector<std::string> Files() {
+  std::vector<std::string> files = {"GAME.DAT"};
   for (int i = 0; i < kSmallFiles; ++i)
-    if (!WriteAll(folder + "\\" + SmallName(i), old.data(), 100 + i)) return false;
+    files.push_back((i < kEntries ? "" : "SMALL\\") + SmallName(i));
+  return files;
+}
+
+// The installation before the run: an older version of every file.
+bool Prepare(const std::string& game) {
+  std::string old(4096, 'o');
+  CreateDirectoryA((game + "\\SMALL").c_str(), nullptr);
+  int i = 0;
+  for (const std::string& file : Files())
+    if (!WriteAll(game + "\\" + file, old.data(), 100 + i++)) return false;
   return true;
 }
 
-std::vector<std::string> Destinations(const std::string& folder) {
-  std::vector<std::string> paths = {folder + "\\GAME.DAT"};
-  for (int i = 0; i < kSmallFiles; ++i) paths.push_back(folder + "\\" + SmallName(i));
-  return paths;
+// The disc's folder: the new versions of the copied files, made once.
+bool MakeDisc(const std::string& disc, const std::vector<uint8_t>& text) {
+  CreateDirectoryA(disc.c_str(), nullptr);
+  CreateDirectoryA((disc + "\\SMALL").c_str(), nullptr);
+  for (int i = kEntries; i < kSmallFiles; ++i) {
+    std::vector<uint8_t> data = SmallData(text, i);
+    if (!WriteAll(disc + "\\SMALL\\" + SmallName(i), data.data(), data.size())) return false;
+  }
+  return true;
 }
 
 // Puts every file of the installation on the disk, untimed, so that each
 // run starts as a player's does: nothing of an earlier run still waiting to
 // be written, competing for the disk.
-void Settle(const std::string& folder) {
-  for (const std::string& path : Destinations(folder)) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) continue;
-    FlushFileBuffers(file);
-    CloseHandle(file);
+void Settle(const std::string& game) {
+  for (const std::string& file : Files()) {
+    HANDLE handle = CreateFileA((game + "\\" + file).c_str(), GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) continue;
+    FlushFileBuffers(handle);
+    CloseHandle(handle);
   }
 }
 
-const char* EntryName(const std::string& path) { return std::strrchr(path.c_str(), '\\') + 1; }
-
-bool PlainRun(const std::string& folder) {
-  for (const std::string& path : Destinations(folder))
-    if (!ExtractEntry(EntryName(path), path.c_str())) return false;
-  return true;
+// The update script's lists: an UpdateFileXX per entry, one CopyFileXX.
+UpdateLists Lists() {
+  UpdateLists lists{};
+  std::vector<std::string> files = Files();
+  for (int i = 0; i <= kEntries; ++i)
+    ParseUpdateValue(files[i].c_str(), 0, lists.updates[lists.updateCount++]);
+  ParseCopyValue("SMALL", 0, lists.copies[lists.copyCount++]);
+  lists.anyUpdateKey = lists.anyCopyKey = true;
+  return lists;
 }
 
-void PieceWritten(uint32_t bytes) { ProgressAdvance(bytes); }
+std::string AsList(const std::string& path) { return path + std::string(1, '\0'); }
+
+bool PlainRun(HWND dialog, const std::string& game, const std::string& disc) {
+  UpdateLists lists = Lists();
+  for (int i = 0; i < lists.updateCount; ++i) {
+    std::string path = game + "\\" + lists.updates[i].path;
+    if (!ExtractEntry(lists.updates[i].path + lists.updates[i].nameOffset, path.c_str()))
+      return false;
+  }
+  return ShellCopy(dialog, AsList(disc + "\\SMALL").c_str(), AsList(game).c_str(), true) ==
+         ShellCopyDone;
+}
+
+void PieceWritten(void*, uint32_t bytes) { ProgressAdvance(bytes); }
 
 // The calls the update run makes, in its order.
 struct Phases {
   double journal;  // planning, the records on the disk and the originals moved aside
+  double entries;  // writing the entries, each flushed
+  double copy;     // planning the copy, the shell's copy and its files flushed
   double drop;     // the completion record and the originals dropped
 } phases;
 
-bool JournaledRun(HWND dialog, const std::string& folder) {
+UpdateEngine engine;
+
+bool JournaledRun(HWND dialog, const std::string& game, const std::string& disc) {
   double start = Now();
-  std::vector<std::string> paths = Destinations(folder);
-  JournalBegin(folder.c_str());
-  for (const std::string& path : paths)
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ||
-        !JournalMoveAside(path.c_str()))
-      return false;
-  if (!JournalApply()) return false;
-  phases.journal = Now() - start;
-  ProgressBegin(dialog, kSyntheticEntrySize);
-  for (const std::string& path : paths) {
-    extractionObserver = {true, PieceWritten};
-    int written = ExtractEntry(EntryName(path), path.c_str());
-    extractionObserver = {false, nullptr};
-    if (!written) return false;
+  UpdateLists lists = Lists();
+  PackageView package = OwnPackage();
+  if (BeginUpdate(&engine, game.c_str(), package, lists, false).refused) return false;
+  double planned = Now();
+  phases.journal = planned - start;
+  ProgressBegin(dialog, engine.totalBytes);
+  Progress progress{PieceWritten, nullptr};
+  for (int i = 0; i < lists.updateCount; ++i) {
+    if (WriteUpdateItem(&engine, i, &progress).result != EntryWrite::Written) return false;
     PumpMessages();
   }
+  double written = Now();
+  phases.entries = written - planned;
+  DiscCopy copy;
+  if (!PlanDiscCopy(&engine, disc.c_str(), lists.copies[0].path, &copy)) return false;
+  ProgressAddTotal(copy.bytes);
+  if (ShellCopy(dialog, copy.source, copy.destination, copy.sourceIsFolder) != ShellCopyDone ||
+      !FinishDiscCopy(&engine, copy))
+    return false;
   ProgressEnd();
-  double committing = Now();
-  bool ok = JournalCommit();
-  phases.drop = Now() - committing;
+  double copied = Now();
+  phases.copy = copied - written;
+  bool ok = CommitUpdate(&engine);
+  phases.drop = Now() - copied;
   return ok;
 }
 
@@ -172,19 +219,21 @@ int Run(const char* packagePath, const char* folderPath, int rounds) {
   // A window for the progress bar and the message pump, as the wizard is.
   HWND dialog = CreateWindowExA(0, "STATIC", "bench", WS_OVERLAPPEDWINDOW, 0, 0, 300, 120,
                                 nullptr, nullptr, nullptr, nullptr);
-  std::string folder = folderPath;
+  std::string folder = folderPath, game = folder + "\\game", disc = folder + "\\disc";
   CreateDirectoryA(folder.c_str(), nullptr);
+  CreateDirectoryA(game.c_str(), nullptr);
+  if (!MakeDisc(disc, MakeSyntheticEntry())) return 1;
   std::vector<double> plain, journaled, ratios;
   for (int round = 0; round < rounds; ++round) {
     double times[2] = {};
     // Alternate which goes first, so that neither always meets a warmer cache.
     for (int k = 0; k < 2; ++k) {
       bool useJournal = (round + k) % 2 == 1;
-      Settle(folder);
-      if (!Prepare(folder)) return 1;
-      Settle(folder);
+      Settle(game);
+      if (!Prepare(game)) return 1;
+      Settle(game);
       double start = Now();
-      bool ok = useJournal ? JournaledRun(dialog, folder) : PlainRun(folder);
+      bool ok = useJournal ? JournaledRun(dialog, game, disc) : PlainRun(dialog, game, disc);
       double elapsed = Now() - start;
       if (!ok) {
         std::printf("the %s run failed\n", useJournal ? "journaled" : "plain");
@@ -195,8 +244,11 @@ int Run(const char* packagePath, const char* folderPath, int rounds) {
     plain.push_back(times[0]);
     journaled.push_back(times[1]);
     ratios.push_back(times[1] / times[0]);
-    std::printf("round %2d: plain %4.0f ms, journaled %4.0f ms (journal %3.0f ms, dropping originals %3.0f ms), ratio %.3f\n",
-                round + 1, times[0], times[1], phases.journal, phases.drop, ratios.back());
+    std::printf(
+        "round %2d: plain %4.0f ms, journaled %4.0f ms (journal %3.0f, entries %3.0f, copy %3.0f, "
+        "dropping originals %3.0f ms), ratio %.3f\n",
+        round + 1, times[0], times[1], phases.journal, phases.entries, phases.copy, phases.drop,
+        ratios.back());
   }
   std::printf("medians: plain %.0f ms, journaled %.0f ms, ratio %.3f; median of the rounds' ratios %.3f\n",
               Median(plain), Median(journaled), Median(journaled) / Median(plain), Median(ratios));

@@ -4,16 +4,23 @@
 
 #include "base/little_endian.h"
 #include "engine/paths.h"
+#include "package/entry_name.h"
 
-const uint8_t kJournalHeader[kJournalHeaderSize] = {'F', 'A', '2', 'J', 'R', 'N', 'L', 1};
+const uint8_t kJournalHeader[kJournalHeaderSize] = {'F', 'A', '2', 'J', 'R', 'N', 'L', 2};
 
 namespace {
 
-// Record layout, little-endian: kind, flags (bit 0: folder), path length and
-// aside length (terminators included), two reserved bytes, attributes, three
-// times; then the path, the aside and a check of all bytes before it.
+// Record layout, little-endian: kind, flags (bit 0: folder), the lengths of
+// path, aside, place and aside place (terminators included), two reserved
+// bytes, attributes, three times; then the four texts in that order and a
+// check of all bytes before it.
 constexpr size_t kCheckSize = 4;
-static_assert(kJournalRecordFixed == 1 + 1 + 2 + 2 + 2 + 4 + 3 * 8);
+constexpr size_t kTexts = 4;
+static_assert(kJournalRecordFixed == 1 + 1 + 2 * kTexts + 2 + 4 + 3 * 8);
+constexpr size_t kTimesAt = 16;
+
+const size_t kCapacities[kTexts] = {kJournalPathCapacity, kJournalPathCapacity,
+                                    kJournalPlaceCapacity, kJournalPlaceCapacity};
 
 // FNV-1a: enough to tell a record cut short or half overwritten.
 uint32_t Check(const uint8_t* bytes, size_t length) {
@@ -22,16 +29,17 @@ uint32_t Check(const uint8_t* bytes, size_t length) {
   return hash;
 }
 
-// Length of text with its terminator, or 0 when it does not fit a path buffer.
-size_t StoredLength(const char* text) {
-  for (size_t i = 0; i < kJournalPathCapacity; ++i)
+// Length of text with its terminator, or 0 when it does not fit capacity.
+size_t StoredLength(const char* text, size_t capacity) {
+  if (!text) text = "";
+  for (size_t i = 0; i < capacity; ++i)
     if (text[i] == '\0') return i + 1;
   return 0;
 }
 
 // A stored text of length bytes: the terminator last and nowhere before.
-bool IsStoredText(const uint8_t* text, size_t length) {
-  if (length == 0 || length > kJournalPathCapacity) return false;
+bool IsStoredText(const uint8_t* text, size_t length, size_t capacity) {
+  if (length == 0 || length > capacity) return false;
   return std::memchr(text, 0, length) == text + length - 1;
 }
 
@@ -40,22 +48,24 @@ bool IsKnownKind(uint8_t kind) { return kind >= 1 && kind <= 6; }
 }  // namespace
 
 size_t EncodeJournalRecord(const JournalRecord& record, uint8_t* out) {
-  const char* aside = record.aside ? record.aside : "";
-  size_t pathLength = StoredLength(record.path);
-  size_t asideLength = StoredLength(aside);
-  if (pathLength == 0 || asideLength == 0) return 0;
+  const char* texts[kTexts] = {record.path, record.aside, record.place, record.asidePlace};
+  size_t lengths[kTexts];
+  for (size_t i = 0; i < kTexts; ++i) {
+    if (!texts[i]) texts[i] = "";
+    lengths[i] = StoredLength(texts[i], kCapacities[i]);
+    if (lengths[i] == 0) return 0;
+  }
   out[0] = static_cast<uint8_t>(record.kind);
   out[1] = record.folder ? 1 : 0;
-  Put16(out + 2, static_cast<uint32_t>(pathLength));
-  Put16(out + 4, static_cast<uint32_t>(asideLength));
-  Put16(out + 6, 0);
-  Put32(out + 8, record.attributes);
-  for (int i = 0; i < 3; ++i) Put64(out + 12 + 8 * i, record.times[i]);
+  for (size_t i = 0; i < kTexts; ++i) Put16(out + 2 + 2 * i, static_cast<uint32_t>(lengths[i]));
+  Put16(out + 10, 0);
+  Put32(out + 12, record.attributes);
+  for (int i = 0; i < 3; ++i) Put64(out + kTimesAt + 8 * i, record.times[i]);
   size_t at = kJournalRecordFixed;
-  std::memcpy(out + at, record.path, pathLength);
-  at += pathLength;
-  std::memcpy(out + at, aside, asideLength);
-  at += asideLength;
+  for (size_t i = 0; i < kTexts; ++i) {
+    std::memcpy(out + at, texts[i], lengths[i]);
+    at += lengths[i];
+  }
   Put32(out + at, Check(out, at));
   return at + kCheckSize;
 }
@@ -71,27 +81,34 @@ bool NextJournalRecord(JournalReader* reader, JournalRecord* record) {
   size_t left = reader->size - reader->offset;
   const uint8_t* p = reader->bytes + reader->offset;
   if (left < kJournalRecordFixed) return false;
-  size_t pathLength = Get16(p + 2), asideLength = Get16(p + 4);
-  size_t length = kJournalRecordFixed + pathLength + asideLength;
-  if (left < length + kCheckSize || !IsKnownKind(p[0]) || p[1] > 1 || Get16(p + 6) != 0 ||
+  size_t length = kJournalRecordFixed;
+  size_t lengths[kTexts];
+  for (size_t i = 0; i < kTexts; ++i) length += lengths[i] = Get16(p + 2 + 2 * i);
+  if (left < length + kCheckSize || !IsKnownKind(p[0]) || p[1] > 1 || Get16(p + 10) != 0 ||
       Get32(p + length) != Check(p, length))
     return false;
-  const uint8_t* path = p + kJournalRecordFixed;
-  const uint8_t* aside = path + pathLength;
-  if (!IsStoredText(path, pathLength) || !IsStoredText(aside, asideLength)) return false;
+  const char* texts[kTexts];
+  size_t at = kJournalRecordFixed;
+  for (size_t i = 0; i < kTexts; ++i) {
+    if (!IsStoredText(p + at, lengths[i], kCapacities[i])) return false;
+    texts[i] = reinterpret_cast<const char*>(p + at);
+    at += lengths[i];
+  }
   record->kind = static_cast<JournalKind>(p[0]);
   record->folder = (p[1] & 1) != 0;
-  record->attributes = Get32(p + 8);
-  for (int i = 0; i < 3; ++i) record->times[i] = Get64(p + 12 + 8 * i);
-  record->path = reinterpret_cast<const char*>(path);
-  record->aside = reinterpret_cast<const char*>(aside);
+  record->attributes = Get32(p + 12);
+  for (int i = 0; i < 3; ++i) record->times[i] = Get64(p + kTimesAt + 8 * i);
+  record->path = texts[0];
+  record->aside = texts[1];
+  record->place = texts[2];
+  record->asidePlace = texts[3];
   reader->offset += length + kCheckSize;
   return true;
 }
 
 size_t MaxRestoreSteps(size_t size) {
-  // Each record takes at least the fixed part, two terminators and the check.
-  return size / (kJournalRecordFixed + 2 + kCheckSize) + 1;
+  // Each record takes at least the fixed part, its terminators and the check.
+  return size / (kJournalRecordFixed + kTexts + kCheckSize) + 1;
 }
 
 bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreStep* steps,
@@ -111,7 +128,7 @@ bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreSte
     // A folder copy resets the attributes of the installation folder itself,
     // and every run changes what it holds.
     if (record.kind == JournalKind::Attributes || record.kind == JournalKind::FolderTimes)
-      inside = inside || !std::strcmp(root, record.path);
+      inside = inside || SameEntryName(root, record.path);
     if (record.kind == JournalKind::MovedAside) inside = inside && PathInside(root, record.aside);
     if (!inside) return false;
     RestoreAction action = record.kind == JournalKind::MovedAside    ? RestoreAction::PutBack

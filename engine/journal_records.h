@@ -2,7 +2,7 @@
 // installation it writes down what it is about to do, so that a run that
 // fails, or a process that dies half-way, can be undone: the records, their
 // encoding, reading them back and the plan that undoes them. The files
-// themselves are handled by wizard/journal_win32.cpp. Portable.
+// themselves are handled by engine/journal.cpp. Portable.
 #pragma once
 
 #include <cstddef>
@@ -17,27 +17,36 @@ enum class JournalKind : uint8_t {
   FolderTimes = 6, // path, a folder that exists, is about to change; these are its times
 };
 
+// Paths are in normal form (engine/paths.h). A place is where the system
+// resolved a folder when the run planned (FsWhere, every link followed; ""
+// where the system cannot tell): the restore acts on a path only while its
+// folder still lies there.
 struct JournalRecord {
   JournalKind kind;
-  bool folder;          // Created: a folder, removed with whatever it holds
-  uint32_t attributes;  // MovedAside, Attributes
-  uint64_t times[3];    // MovedAside, FolderTimes: creation, last access, last write (FILETIME)
-  const char* path;     // NUL-terminated, inside the journal's bytes when read back
-  const char* aside;    // MovedAside; "" otherwise
+  bool folder;             // Created: a folder, removed with whatever it holds
+  uint32_t attributes;     // MovedAside, Attributes
+  uint64_t times[3];       // MovedAside, FolderTimes: creation, last access, last write (FILETIME)
+  const char* path;        // NUL-terminated, inside the journal's bytes when read back
+  const char* aside;       // MovedAside: the original's name in the work folder; "" otherwise
+  const char* place;       // where the folder holding path lay (none reads as "")
+  const char* asidePlace;  // MovedAside: where the work folder lay (none reads as "")
 };
 
 // Every journal starts with these bytes.
 constexpr size_t kJournalHeaderSize = 8;
 extern const uint8_t kJournalHeader[kJournalHeaderSize];
 
-// The longest path a record holds, terminator included (a path buffer).
+// The longest path and place a record holds, terminator included (a path
+// buffer, a place buffer of base/file_system.h).
 constexpr size_t kJournalPathCapacity = 260;
+constexpr size_t kJournalPlaceCapacity = 1024;
 // Fixed part of a record, and the most one record takes.
-constexpr size_t kJournalRecordFixed = 36;
-constexpr size_t kJournalRecordMax = kJournalRecordFixed + 2 * kJournalPathCapacity + 4;
+constexpr size_t kJournalRecordFixed = 40;
+constexpr size_t kJournalRecordMax =
+    kJournalRecordFixed + 2 * kJournalPathCapacity + 2 * kJournalPlaceCapacity + 4;
 
 // Writes record to out (kJournalRecordMax bytes) and returns its length; 0
-// when a path is longer than a path buffer holds.
+// when a path or a place is longer than its buffer holds.
 size_t EncodeJournalRecord(const JournalRecord& record, uint8_t* out);
 
 // Reads the records of a journal in order. A journal is cut short when the
@@ -73,8 +82,9 @@ struct RestoreStep {
 // state it made; after a completed run, what was kept aside, then the work
 // folder. Every step can be taken again after an interruption.
 // False, with no steps, when bytes are no journal or a record names a path
-// outside root (only the attributes and times of root itself may be
-// recorded): a journal that is not this installation's is left alone.
+// that is not inside root in normal form (only the attributes and times of
+// root itself may be recorded): a journal that is not this installation's,
+// or that someone else wrote, is never acted on. root is in normal form.
 // steps must hold MaxRestoreSteps(size) entries.
 bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreStep* steps,
                  size_t* count);

@@ -208,3 +208,20 @@ size_t FolderLength(const char* path) {
 }
 
 const char* LastName(const char* path) { return path + FolderLength(path); }
+
+void TemporaryName(char (&name)[16], const char* prefix, uint32_t value, size_t room) {
+  static const char kHex[] = "0123456789ABCDEF";
+  static const char kBase32[] = "0123456789ABCDEFGHIJKLMNOPQRSTUV";
+  if (room >= 12) {
+    for (size_t i = 0; i < 3; ++i) name[i] = prefix[i];
+    for (size_t i = 0; i < 5; ++i) name[3 + i] = kHex[(value >> (4 * (4 - i))) & 15];
+    std::memcpy(name + 8, ".TMP", 5);
+    return;
+  }
+  if (room > 15) room = 15;
+  for (size_t i = 0; i < room; ++i) {
+    name[i] = i == 0 && room > 1 ? '~' : kBase32[value & 31];
+    if (i > 0 || room == 1) value >>= 5;
+  }
+  name[room] = '\0';
+}

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "base/bounded_text.h"
 
@@ -43,3 +44,9 @@ bool PathInside(const char* root, const char* path);
 // colon of a drive-relative "C:NAME"), 0 for a bare name; and what follows it.
 size_t FolderLength(const char* path);
 const char* LastName(const char* path);
+
+// A temporary file's name for value: prefix (three bytes), five hex digits
+// and ".TMP" where room allows 12 bytes, else room bytes ('~' and base-32
+// digits, or one digit alone), so that it fits wherever a name of room bytes
+// does.
+void TemporaryName(char (&name)[16], const char* prefix, uint32_t value, size_t room);

@@ -1,10 +1,12 @@
-// Writing one entry of the opened update package to a file, and the
-// free-space query that the extraction and the update run use.
+// Writing one entry of the opened update package to a file, with the boxes
+// that tell the player why it failed, and the free-space query that the
+// extraction and the update run use. The writing itself is the update
+// engine's (engine/entry_writer.h).
 #pragma once
 
 #include <cstdint>
 
-#include "base/bounded_text.h"
+#include "engine/entry_writer.h"
 
 // A FILETIME as two 32-bit halves, low half first (the same layout).
 struct FileTime {
@@ -20,9 +22,15 @@ struct FileTime {
 // piece (a compressed one through one working buffer of fixed size) into a
 // temporary beside the destination, which replaces it only once the whole
 // entry has decoded to exactly its recorded size: on any failure an existing
-// destination file keeps its contents and attributes. (Unless the update run
-// asks for the destination itself: see ExtractionObserver.)
+// destination file keeps its contents and attributes.
 int ExtractEntry(const char* name, const char* destinationPath);
+
+// The boxes of a write that failed, as ExtractEntry shows them (none for a
+// silent failure). The update run shows them for its own writes too.
+void ShowEntryWriteBoxes(const EntryWriteReport& report);
+
+// updaterState's package, as the engine reads it.
+PackageView OwnPackage();
 
 // Creates or replaces the file at path with length bytes from data, giving it
 // *fileTime (when given) as creation, last-access and last-write time. The
@@ -33,35 +41,7 @@ int ExtractEntry(const char* name, const char* destinationPath);
 int WriteFileWithTime(const char* path, const void* data, uint32_t length,
                       const FileTime* fileTime);
 
-// The same write in steps, for data that comes piece by piece: Begin creates
-// the temporary beside destination, Write appends to it, Finish gives it the
-// time, closes it and lets it replace the destination, and Abandon closes and
-// deletes it. Each returns 1 or 0; after Begin succeeded, exactly one of
-// Finish and Abandon must follow, and a Finish that fails has removed the
-// temporary itself.
-struct TemporaryFile {
-  void* handle;
-  char path[kPathCapacity];
-  char destination[kPathCapacity];
-};
-int BeginTemporaryFile(const char* destination, TemporaryFile* file);
-int WriteTemporaryFile(TemporaryFile* file, const void* data, uint32_t length);
-int FinishTemporaryFile(TemporaryFile* file, const FileTime* fileTime);
-void AbandonTemporaryFile(TemporaryFile* file);
-
 // Free-space figures of the drive named by root (for example "C:"): bytes
 // available to the caller, the drive's total size and, when free is given,
 // all free bytes. Nonzero on success; on failure the outputs are untouched.
 int QueryFreeSpace(const char* root, uint64_t* available, uint64_t* total, uint64_t* free);
-
-// What the update run asks of the extractions it starts: whether the entry
-// is written straight to its destination (the run has moved any original
-// aside and recorded the name in its journal, which undoes a failed write),
-// with no temporary to rename; and a call after every piece written, for
-// the run's progress and its window. Neither by default.
-struct ExtractionObserver {
-  bool inPlace;
-  void (*pieceWritten)(uint32_t bytes);
-};
-extern ExtractionObserver extractionObserver;
-

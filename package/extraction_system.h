@@ -1,5 +1,5 @@
 // The system calls behind the extraction's failures that no real condition
-// produces in a test: a failing replace, failing free-space queries, figures
+// produces in a test: failing free-space queries, figures
 // of any size, a working buffer that cannot be had whatever the address
 // space. package/extraction_system_win32.cpp makes the real calls; the tests
 // that need those failures link tests/support/extraction_fakes_win32.cpp in
@@ -7,9 +7,6 @@
 #pragma once
 
 #include <cstdint>
-
-// Moves from over to, replacing to. Nonzero on success.
-int ExtractionReplaceFile(const char* from, const char* to);
 
 // GetDiskFreeSpaceExW where the system has it (looked up in kernel32).
 // Nonzero on success, when all three figures are set.

@@ -13,10 +13,6 @@ SysFreeSpaceExFunction freeSpaceEx = nullptr;
 
 }  // namespace
 
-int ExtractionReplaceFile(const char* from, const char* to) {
-  return SysMoveFileReplace(from, to) ? 1 : 0;
-}
-
 int ExtractionFreeSpaceEx(const char* root, uint64_t* available, uint64_t* total,
                           uint64_t* free) {
   HMODULE kernel = nullptr;

@@ -2,8 +2,6 @@
 
 #include <shellapi.h>
 
-#include <cstring>
-
 #include "app/updater_state.h"
 #include "base/system.h"
 #include "config/error_boxes.h"
@@ -11,45 +9,29 @@
 #include "config/install_description.h"
 #include "config/join_path.h"
 #include "config/tokenizer.h"
-#include "package/entry_name.h"
+#include "engine/update_engine.h"
 #include "package/extract_entry.h"
-#include "package/open_package.h"
 #include "resources/resource_ids.h"
-#include "wizard/journal.h"
+#include "resources/texts.h"
 #include "wizard/run_progress.h"
 #include "wizard/wizard.h"
-#include "resources/texts.h"
 
 namespace {
 
-enum class UpdatePlan {
-  Write,       // journaled: the original (if any) moved aside, the entry written in its place
-  Skip,        // OverwriteOnly and nothing to overwrite
-  Attempt,     // a folder in the way: the extraction is tried and fails on it, untouched
-  CannotWrite  // the destination does not fit, or the journal cannot take it
-};
+// The run's file work (the journal's buffer among it): one run at a time.
+UpdateEngine engine;
 
 // The working state of one run; a run after a shortage starts from scratch.
 struct Run {
   HWND dialog;
-  char value[kTextCapacity];  // INI values, the update destination, the disc prompt
+  char value[kTextCapacity];  // INI values, the disc prompt
   bool overwriteOnly;
-
   UpdateLists lists;
-
   // Where copy items without a disc number come from: the drive of the last
   // disc found, or the program's own folder while no disc was searched.
   char sourceRoot[kPathCapacity];
   bool sourceRootSet;
-  char source[kPathCapacity];
-  char destination[kPathCapacity];
-
   char failure[kTextCapacity];  // shown before the dialog ends, when set
-
-  // How each update item is written, decided (and journaled) before the
-  // first, and its destination.
-  UpdatePlan plans[kListKeys];
-  char destinations[kListKeys][kPathCapacity];
 };
 
 // A value of the section "UPDATE" of the extracted script.
@@ -63,20 +45,11 @@ uint32_t ReadUpdateInt(Run& run, const char* key) {
   return static_cast<uint32_t>(value);
 }
 
-// text as a one-name list for the shell: the text and two NULs.
-bool CopyAsList(char (&list)[kPathCapacity], const char* text) {
-  size_t length = TextLength(text);
-  if (length + 2 > kPathCapacity) return false;
-  for (size_t i = 0; i < length; ++i) list[i] = text[i];
-  list[length] = '\0';
-  list[length + 1] = '\0';
-  return true;
-}
-
 UpdateOutcome FailureExit(Run& run) {
   if (run.failure[0]) ShowUpdateError(run.failure);
-  // The installation goes back to what it was before the run.
-  JournalRollback();
+  // The installation goes back to what it was before the run; a restore
+  // that cannot be finished keeps the journal for the next start.
+  RollbackUpdate(&engine);
   ProgressEnd();
   EndDialog(run.dialog, -1);
   return UpdateOutcome::Failed;
@@ -87,12 +60,14 @@ UpdateOutcome CopyFailure(Run& run, const CopyItem& item) {
   return FailureExit(run);
 }
 
+UpdateOutcome WriteFailure(Run& run) {
+  ShowUpdateError(kTextWriteFailed);
+  return FailureExit(run);
+}
+
 UpdateOutcome Completion(Run& run) {
   HWND dialog = run.dialog;
-  if (!JournalCommit()) {
-    ShowUpdateError(kTextWriteFailed);
-    return FailureExit(run);
-  }
+  if (!CommitUpdate(&engine)) return WriteFailure(run);
   ProgressEnd();
   SetStatusText(dialog, kTextCompleted);
   SysSetDlgItemText(dialog, IDC_NEXT, kTextFinishButton);
@@ -102,91 +77,7 @@ UpdateOutcome Completion(Run& run) {
   return UpdateOutcome::Completed;
 }
 
-// The size of the package entry called name (0 when there is none).
-uint64_t EntrySize(const char* name) {
-  uint32_t index = 0;
-  if (!FindEntry(updaterState.package, name, &index)) return 0;
-  return updaterState.package->entries[index].originalSize;
-}
-
-// Whether an earlier item writes the same file. Compared as the file system
-// compares names, the same on every system code page (a second byte that a
-// western code page reads as a letter is never folded).
-bool SameDestination(const Run& run, int i) {
-  for (int j = 0; j < i; ++j)
-    if (run.plans[j] == UpdatePlan::Write &&
-        SameEntryName(run.destinations[j], run.destinations[i]))
-      return true;
-  return false;
-}
-
-// Decides how each update item is written and puts it all in the journal,
-// before the first is written: an original moves aside, a new destination
-// is named as created. Nothing is reported here; each item's failure comes
-// in its turn. Returns the bytes to write.
-uint64_t PlanUpdateItems(Run& run) {
-  uint64_t total = 0;
-  for (int i = 0; i < run.lists.updateCount; ++i) {
-    const UpdateItem& item = run.lists.updates[i];
-    char* destination = run.destinations[i];
-    UpdatePlan& plan = run.plans[i];
-    // ExtractEntry takes at most kPathCapacity - 1 bytes; a longer
-    // destination is a write that cannot be done, and no file that exists:
-    // with OverwriteOnly it is skipped like any missing destination.
-    if (!CopyText(run.value, updaterState.installPath) || !JoinPath(run.value, item.path) ||
-        !CopyText(destination, kPathCapacity, run.value)) {
-      plan = run.overwriteOnly ? UpdatePlan::Skip : UpdatePlan::CannotWrite;
-      continue;
-    }
-    DWORD attributes = SysGetFileAttributes(destination);
-    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    bool folder = exists && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    if (run.overwriteOnly && (!exists || folder)) {
-      plan = UpdatePlan::Skip;
-      continue;
-    }
-    if (folder) {
-      plan = UpdatePlan::Attempt;
-      continue;
-    }
-    // A destination written earlier in this run has its original aside already.
-    bool recorded = SameDestination(run, i) ||
-                    (exists ? JournalMoveAside(destination) : JournalCreated(destination, false));
-    plan = recorded ? UpdatePlan::Write : UpdatePlan::CannotWrite;
-    if (recorded) total += EntrySize(item.path + item.nameOffset);
-  }
-  if (!JournalApply())
-    for (int i = 0; i < run.lists.updateCount; ++i)
-      if (run.plans[i] == UpdatePlan::Write) run.plans[i] = UpdatePlan::CannotWrite;
-  return total;
-}
-
-void PieceWritten(uint32_t bytes) { ProgressAdvance(bytes); }
-
-// Writes one package entry at its place in the installation, as planned.
-// False after a failure has been reported.
-bool WriteUpdateItem(Run& run, int i) {
-  const UpdateItem& item = run.lists.updates[i];
-  switch (run.plans[i]) {
-    case UpdatePlan::Skip:
-      return true;
-    case UpdatePlan::CannotWrite:
-      ShowUpdateError(kTextWriteFailed);
-      return false;
-    case UpdatePlan::Attempt:
-    case UpdatePlan::Write:
-      break;
-  }
-  bool journaled = run.plans[i] == UpdatePlan::Write;
-  extractionObserver = {journaled, PieceWritten};
-  int written = ExtractEntry(item.path + item.nameOffset, run.destinations[i]);
-  extractionObserver = {false, nullptr};
-  if (!written || !journaled) {
-    ShowUpdateError(kTextWriteFailed);
-    return false;
-  }
-  return true;
-}
+void PieceWritten(void*, uint32_t bytes) { ProgressAdvance(bytes); }
 
 // Looks through the CD-ROM drives, A to Z, for the one that holds disc's
 // check file, asking the user to insert the disc until it is found. False
@@ -224,27 +115,17 @@ UpdateOutcome CopyItemFromDisc(Run& run, const CopyItem& item) {
     if (!SysGetModuleFolder(run.sourceRoot, kPathCapacity)) return CopyFailure(run, item);
     run.sourceRootSet = true;
   }
-
-  bool sourceIsFolder = true;
-  if (!CopyText(run.source, run.sourceRoot) || !JoinPath(run.source, item.path) ||
-      !CopyAsList(run.destination, updaterState.installPath))
-    return CopyFailure(run, item);
-  // Attributes that cannot be read have every bit set: a missing source is
-  // copied as a folder and fails in the shell.
-  if (!(SysGetFileAttributes(run.source) & FILE_ATTRIBUTE_DIRECTORY)) {
-    if (!JoinPath(run.destination, item.path)) return CopyFailure(run, item);
-    sourceIsFolder = false;
-  }
-
-  uint64_t bytes = 0;
-  if (!JournalShellCopy(run.source, run.destination, sourceIsFolder, &bytes) || !JournalApply())
-    return CopyFailure(run, item);
-  ProgressAddTotal(bytes);
+  // What the copy will change goes into the journal before it starts.
+  DiscCopy copy;
+  if (!PlanDiscCopy(&engine, run.sourceRoot, item.path, &copy)) return CopyFailure(run, item);
+  ProgressAddTotal(copy.bytes);
 
   SetStatusText(run.dialog, kTextCopying, item.path);
-  switch (ShellCopy(run.dialog, run.source, run.destination, sourceIsFolder)) {
+  switch (ShellCopy(run.dialog, copy.source, copy.destination, copy.sourceIsFolder)) {
     case ShellCopyDone:
-      ProgressAdvance(bytes);
+      // The copied files' data on the disk before the run can complete.
+      if (!FinishDiscCopy(&engine, copy)) return CopyFailure(run, item);
+      ProgressAdvance(copy.bytes);
       return UpdateOutcome::Completed;
     case ShellCopyAborted:
       return FailureExit(run);
@@ -270,6 +151,7 @@ UpdateOutcome RunWith(Run& run) {
   run.overwriteOnly = ReadUpdateInt(run, "OverwriteOnly") != 0;
   ReadUpdateLists(ReadUpdateValue, nullptr, updaterState.installMode, run.lists);
   const UpdateLists& lists = run.lists;
+  engine.journal.file = nullptr;  // nothing to complete or undo yet
   if (!lists.anyUpdateKey && !lists.anyCopyKey) {
     ShowUpdateError(kTextNoLists);
     return FailureExit(run);
@@ -279,11 +161,22 @@ UpdateOutcome RunWith(Run& run) {
     return Completion(run);
   }
 
-  // From here on every change to the installation is journaled first.
-  JournalBegin(updaterState.installPath);
-  ProgressBegin(dialog, PlanUpdateItems(run));
+  // From here on every change to the installation is journaled first. A run
+  // that cannot begin (an item that lands outside the installation folder,
+  // a work folder already there) changes nothing and says so with that
+  // item's failure.
+  Refusal refusal =
+      BeginUpdate(&engine, updaterState.installPath, OwnPackage(), lists, run.overwriteOnly);
+  if (refusal.refused)
+    return refusal.copyItem ? CopyFailure(run, lists.copies[refusal.index]) : WriteFailure(run);
+  ProgressBegin(dialog, engine.totalBytes);
+  Progress progress{PieceWritten, nullptr};
   for (int i = 0; i < lists.updateCount; ++i) {
-    if (!WriteUpdateItem(run, i)) return FailureExit(run);
+    EntryWriteReport report = WriteUpdateItem(&engine, i, &progress);
+    if (report.result != EntryWrite::Written) {
+      ShowEntryWriteBoxes(report);
+      return WriteFailure(run);
+    }
     PumpMessages();
   }
   for (int i = 0; i < lists.copyCount; ++i) {

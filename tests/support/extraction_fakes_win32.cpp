@@ -20,11 +20,6 @@ void FailBothFreeSpaceQueries() {
   extractionFakes.freeSpaceFails = true;
 }
 
-int ExtractionReplaceFile(const char* from, const char* to) {
-  if (extractionFakes.replaceFile) return extractionFakes.replaceFile(from, to);
-  return SysMoveFileReplace(from, to) ? 1 : 0;
-}
-
 int ExtractionFreeSpaceEx(const char* root, uint64_t* available, uint64_t* total,
                           uint64_t* free) {
   ++extractionFakes.freeSpaceQueries;

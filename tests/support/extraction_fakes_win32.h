@@ -8,8 +8,6 @@
 #include <string>
 
 struct ExtractionFakes {
-  // Stands in for the replace when set (for example one that fails).
-  int (*replaceFile)(const char* from, const char* to) = nullptr;
   // GetDiskFreeSpaceExA: fails, or gives fixedAvailable as every figure.
   bool freeSpaceExFails = false;
   bool useFixedAvailable = false;

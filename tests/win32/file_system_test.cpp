@@ -111,9 +111,10 @@ TEST_F(FileSystemTest, WritesAndReadsBack) {
   file = FsOpen(path.c_str(), FsMode::Read);
   char buffer[32];
   uint32_t read = 0;
-  const std::tuple<uint32_t, std::string> reads[] = {{4, "HELL"}, {32, "O world"}, {32, ""}};
-  for (const auto& [length, wanted] : reads) {
-    EXPECT_TRUE(FsRead(file, buffer, length, &read));
+  const std::tuple<uint64_t, uint32_t, std::string> reads[] = {
+      {0, 4, "HELL"}, {4, 32, "O world"}, {11, 32, ""}, {1, 3, "ELL"}};
+  for (const auto& [offset, length, wanted] : reads) {
+    EXPECT_TRUE(FsRead(file, offset, buffer, length, &read));
     EXPECT_EQ(std::string(buffer, read), wanted);
   }
   EXPECT_FALSE(FsWrite(file, "x", 1));  // opened to read only
@@ -229,8 +230,8 @@ TEST_F(FileSystemTest, ListingSpellsOnlyWhatCodePage932Holds) {
   auto list = [](const std::string& folder) {
     std::set<Seen> seen;
     FsEntry entry;
-    FsListing* listing = FsListFirst(folder.c_str(), &entry);
-    for (bool more = listing != nullptr; more; more = FsListNext(listing, &entry))
+    FsListing* listing = FsListOpen(folder.c_str());
+    while (listing && FsListNext(listing, &entry) == FsListed::Entry)
       seen.insert({entry.name, entry.spelled, entry.info.attributes & kFsFolder, entry.info.size});
     FsListClose(listing);
     return seen;
@@ -244,5 +245,7 @@ TEST_F(FileSystemTest, ListingSpellsOnlyWhatCodePage932Holds) {
   EXPECT_EQ(list(At("表")), (std::set<Seen>{{"inner.txt", true, 0, 4}}));
   EXPECT_EQ(list(At("表\\")), (std::set<Seen>{{"inner.txt", true, 0, 4}}));
   EXPECT_EQ(list(At("empty")), std::set<Seen>{});
-  EXPECT_EQ(list(At("missing")), std::set<Seen>{});
+  FsFailure why = FsFailure::None;
+  EXPECT_EQ(FsListOpen(At("missing").c_str(), &why), nullptr);
+  EXPECT_EQ(why, FsFailure::NotFound);
 }

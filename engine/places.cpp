@@ -1,0 +1,117 @@
+#include "engine/places.h"
+
+#include <cstring>
+
+#include "base/bounded_text.h"
+#include "engine/paths.h"
+#include "package/entry_name.h"
+
+namespace {
+
+// The length of place without its last part (a place's parts are separated
+// by '\', which is never part of a character in UTF-8).
+size_t ParentLength(const char* place) {
+  const char* last = std::strrchr(place, '\\');
+  return last ? static_cast<size_t>(last - place) : 0;
+}
+
+// Where places cannot be had: no folder below root on the way to path, nor
+// path itself, is a link (root itself may be one).
+bool NoLinkOnTheWay(const char* root, const char* path) {
+  if (!PathInside(root, path)) return SameEntryName(root, path);
+  size_t rootLength = TextLength(root);
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(path);
+  char prefix[kPathCapacity];
+  for (size_t i = rootLength + 1;; ++i) {
+    if (p[i] != '\\' && p[i] != '\0') {
+      if (IsCp932LeadByte(p[i]) && p[i + 1] != '\0') ++i;
+      continue;
+    }
+    std::memcpy(prefix, path, i);
+    prefix[i] = '\0';
+    FsInfo info;
+    if (FsGetInfo(prefix, &info) && (info.attributes & kFsLink)) return false;
+    if (p[i] == '\0') return true;
+  }
+}
+
+}  // namespace
+
+bool FolderPlace(const char* folder, char (&place)[kPlaceCapacity]) {
+  FsFile* file = FsOpen(folder, FsMode::Look);
+  if (!file) return false;
+  FsWhereResult result = FsWhere(file, place);
+  FsClose(file);
+  if (result == FsWhereResult::Unknown) place[0] = '\0';
+  return result != FsWhereResult::Failed;
+}
+
+bool InfoOf(const char* path, FsInfo* info) {
+  FsFile* file = FsOpen(path, FsMode::Look);
+  if (!file) return false;
+  bool ok = FsFileInfo(file, info);
+  return FsClose(file) && ok;
+}
+
+bool PlaceInside(const char* rootPlace, const char* place, bool itself) {
+  size_t length = TextLength(rootPlace);
+  if (length == 0 || std::strncmp(place, rootPlace, length) != 0) return false;
+  if (place[length] == '\0') return itself;
+  return place[length] == '\\' || rootPlace[length - 1] == '\\';
+}
+
+Opened OpenInPlace(const PlaceCheck& check, const char* path, const char* place, FsMode mode,
+                   FsFile** file) {
+  *file = nullptr;
+  FsFailure why = FsFailure::None;
+  FsFile* opened = FsOpen(path, mode, &why);
+  if (!opened)
+    return why == FsFailure::NotFound ? Opened::Gone
+           : why == FsFailure::InUse  ? Opened::InUse
+                                      : Opened::Failed;
+  char where[kPlaceCapacity];
+  bool ok = false;
+  switch (FsWhere(opened, where)) {
+    case FsWhereResult::Known: {
+      size_t parent = ParentLength(where);
+      bool itself = SameEntryName(path, check.root);
+      ok = place[0] != '\0' && TextLength(place) == parent && !std::strncmp(where, place, parent) &&
+           PlaceInside(check.rootPlace, where, itself);
+      break;
+    }
+    case FsWhereResult::Unknown:
+      ok = place[0] == '\0' && check.rootPlace[0] == '\0' && NoLinkOnTheWay(check.root, path);
+      break;
+    case FsWhereResult::Failed:
+      if (mode == FsMode::Create) FsDelete(opened);
+      else FsClose(opened);
+      return Opened::Failed;
+  }
+  if (!ok) {
+    if (mode == FsMode::Create) FsDelete(opened);
+    else FsClose(opened);
+    return Opened::Elsewhere;
+  }
+  *file = opened;
+  return Opened::Ok;
+}
+
+bool FolderInPlace(const PlaceCheck& check, const char* folder, const char* place) {
+  char where[kPlaceCapacity];
+  if (!FolderPlace(folder, where)) return false;
+  if (where[0] == '\0')
+    return place[0] == '\0' && check.rootPlace[0] == '\0' && NoLinkOnTheWay(check.root, folder);
+  return !std::strcmp(where, place) && PlaceInside(check.rootPlace, where, true);
+}
+
+bool DeleteOpened(FsFile* file) {
+  FsInfo info;
+  if (FsFileInfo(file, &info) && (info.attributes & kFsReadOnly))
+    FsSetInfo(file, (info.attributes & ~kFsReadOnly) | kFsNormal, nullptr);
+  return FsDelete(file);
+}
+
+void ParentPlace(const char* place, char (&parent)[kPlaceCapacity]) {
+  CopyText(parent, place);
+  parent[ParentLength(parent)] = '\0';
+}

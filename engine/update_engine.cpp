@@ -1,0 +1,381 @@
+#include "engine/update_engine.h"
+
+#include <cstring>
+
+#include "config/join_path.h"
+#include "engine/paths.h"
+#include "engine/places.h"
+#include "package/entry_name.h"
+#include "package/open_package.h"
+
+namespace {
+
+PlaceCheck CheckOf(const UpdateEngine* engine) { return {engine->root, engine->rootPlace}; }
+
+// path's folder (path without its last name and separator).
+bool FolderOf(const char* path, char (&folder)[kPathCapacity]) {
+  size_t length = FolderLength(path);
+  if (length < 2 || !CopyText(folder, path)) return false;
+  folder[length - 1] = '\0';
+  return true;
+}
+
+// Where folder lies, when it does lie inside the installation as the system
+// resolves it (the installation folder itself included).
+bool InstallationPlace(const UpdateEngine* engine, const char* folder,
+                       char (&place)[kPlaceCapacity]) {
+  if (!FolderPlace(folder, place)) return false;
+  if (!place[0] || !engine->rootPlace[0]) return place[0] == engine->rootPlace[0];
+  return PlaceInside(engine->rootPlace, place, true);
+}
+
+uint64_t EntrySize(const PackageView& package, const char* name) {
+  uint32_t index = 0;
+  return FindEntry(package.package, name, &index) ? package.package->entries[index].originalSize
+                                                  : 0;
+}
+
+// Whether an earlier item writes the same file. Compared as the file system
+// compares names, the same on every system code page.
+bool SameDestination(const UpdateEngine* engine, int i) {
+  for (int j = 0; j < i; ++j)
+    if ((engine->plans[j] == ItemPlan::Write || engine->plans[j] == ItemPlan::Rewrite) &&
+        SameEntryName(engine->destinations[j], engine->destinations[i]))
+      return true;
+  return false;
+}
+
+// Where each update item lands and where its folder lies. Refuses the run
+// for an item that lands outside the installation, as written or through a
+// link on the way; a destination that does not fit, or whose folder does
+// not exist, is left for the item's turn.
+Refusal PlaceUpdateItems(UpdateEngine* engine, const UpdateLists& lists) {
+  char lastFolder[kPathCapacity], lastPlace[kPlaceCapacity];
+  lastFolder[0] = lastPlace[0] = '\0';
+  bool lastFound = false;
+  for (int i = 0; i < lists.updateCount; ++i) {
+    char(&destination)[kPathCapacity] = engine->destinations[i];
+    PathPlace where = ResolveInside(engine->root, lists.updates[i].path, destination);
+    if (where == PathPlace::Outside) return {true, false, i};
+    engine->placed[i] = false;
+    if (where == PathPlace::TooLong) {
+      destination[0] = '\0';
+      continue;
+    }
+    char folder[kPathCapacity];
+    FolderOf(destination, folder);
+    if (!SameEntryName(folder, lastFolder)) {
+      CopyText(lastFolder, folder);
+      lastFound = FolderPlace(folder, lastPlace);
+      if (lastFound && lastPlace[0] && engine->rootPlace[0] &&
+          !PlaceInside(engine->rootPlace, lastPlace, true))
+        return {true, false, i};
+    }
+    // No such folder: nothing is written there, and the item fails in its turn.
+    engine->placed[i] = lastFound;
+    CopyText(engine->places[i], lastPlace);
+  }
+  for (int j = 0; j < lists.copyCount; ++j) {
+    char landing[kPathCapacity];
+    if (ResolveInside(engine->root, lists.copies[j].path, landing) == PathPlace::Outside)
+      return {true, true, j};
+  }
+  return {false, false, 0};
+}
+
+// Decides how each update item is written and puts it all in the journal.
+void PlanUpdateItems(UpdateEngine* engine) {
+  for (int i = 0; i < engine->updateCount; ++i) {
+    const UpdateItem& item = engine->updates[i];
+    const char* destination = engine->destinations[i];
+    const char* place = engine->places[i];
+    ItemPlan& plan = engine->plans[i];
+    // A destination that does not fit is a write that cannot be done, and
+    // no file that exists: with OverwriteOnly it is skipped like any other.
+    if (!destination[0]) {
+      plan = engine->overwriteOnly ? ItemPlan::Skip : ItemPlan::CannotWrite;
+      continue;
+    }
+    FsInfo info;
+    FsFailure why = FsFailure::None;
+    bool exists = FsGetInfo(destination, &info, &why);
+    // Only what is known not to be there is journaled as new: its undo
+    // deletes it.
+    if (!exists && why != FsFailure::NotFound) {
+      plan = ItemPlan::CannotWrite;
+      continue;
+    }
+    // A link in the name's place is not the run's to move or replace.
+    if (exists && (info.attributes & kFsLink)) {
+      plan = ItemPlan::CannotWrite;
+      continue;
+    }
+    bool folder = exists && (info.attributes & kFsFolder);
+    if (engine->overwriteOnly && (!exists || folder)) {
+      plan = ItemPlan::Skip;
+      continue;
+    }
+    if (folder || !engine->placed[i]) {
+      plan = ItemPlan::Attempt;
+      continue;
+    }
+    // A destination written earlier in this run has its original aside already.
+    bool earlier = SameDestination(engine, i);
+    bool recorded =
+        earlier || (exists ? JournalMoveAside(&engine->journal, destination, place, info)
+                           : JournalCreated(&engine->journal, destination, place, false));
+    plan = !recorded ? ItemPlan::CannotWrite : earlier ? ItemPlan::Rewrite : ItemPlan::Write;
+    if (recorded) engine->totalBytes += EntrySize(engine->package, item.path + item.nameOffset);
+  }
+  if (!JournalApply(&engine->journal))
+    for (int i = 0; i < engine->updateCount; ++i)
+      if (engine->plans[i] == ItemPlan::Write || engine->plans[i] == ItemPlan::Rewrite)
+        engine->plans[i] = ItemPlan::CannotWrite;
+}
+
+// text as a one-name list for the shell: the text and two NULs.
+bool CopyAsList(char (&list)[kPathCapacity], const char* text) {
+  size_t length = TextLength(text);
+  if (length + 2 > kPathCapacity) return false;
+  std::memcpy(list, text, length);
+  list[length] = '\0';
+  list[length + 1] = '\0';
+  return true;
+}
+
+// One destination file of a copy, in a folder lying at place: moved aside
+// when it exists, created when not. A folder in its place is left to the
+// shell, which fails on it.
+bool RecordCopiedFile(UpdateEngine* engine, const char* target, const char* place) {
+  FsInfo info;
+  FsFailure why = FsFailure::None;
+  if (!FsGetInfo(target, &info, &why))
+    return why == FsFailure::NotFound && JournalCreated(&engine->journal, target, place, false);
+  if (info.attributes & kFsLink) return false;
+  if (info.attributes & kFsFolder) return true;
+  return JournalMoveAside(&engine->journal, target, place, info);
+}
+
+// A file copy's destination: the outermost folder on the way that does not
+// exist yet is created, with the file in it (the shell makes them); else
+// the file itself is recorded.
+bool RecordFileCopy(UpdateEngine* engine, const char* target) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(target);
+  char folder[kPathCapacity], place[kPlaceCapacity];
+  for (size_t i = TextLength(engine->root) + 1; p[i] != '\0'; ++i) {
+    if (IsCp932LeadByte(p[i]) && p[i + 1] != '\0') {
+      ++i;
+      continue;
+    }
+    if (p[i] != '\\') continue;
+    std::memcpy(folder, target, i);
+    folder[i] = '\0';
+    FsInfo info;
+    FsFailure why = FsFailure::None;
+    if (FsGetInfo(folder, &info, &why)) continue;
+    char parent[kPathCapacity];
+    return why == FsFailure::NotFound && FolderOf(folder, parent) &&
+           InstallationPlace(engine, parent, place) &&
+           JournalCreated(&engine->journal, folder, place, true);
+  }
+  return FolderOf(target, folder) && InstallationPlace(engine, folder, place) &&
+         RecordCopiedFile(engine, target, place);
+}
+
+bool JoinedPath(char (&path)[kPathCapacity], const char* folder, const char* name) {
+  return CopyText(path, folder) && JoinPath(path, name);
+}
+
+// The files and folders of source as they will land in target. A folder that
+// does not exist yet is recorded once, and everything in it with it; every
+// name must be one that code page 932 spells, so that the journal names
+// what the shell makes.
+bool RecordFolderCopy(UpdateEngine* engine, const char* source, const char* target, bool inCreated,
+                      uint64_t* bytes) {
+  bool created = inCreated;
+  char place[kPlaceCapacity];
+  place[0] = '\0';
+  if (!inCreated) {
+    FsInfo info;
+    FsFailure why = FsFailure::None;
+    char parent[kPathCapacity], parentPlace[kPlaceCapacity];
+    if (!FsGetInfo(target, &info, &why)) {
+      if (why != FsFailure::NotFound || !FolderOf(target, parent) ||
+          !InstallationPlace(engine, parent, parentPlace) ||
+          !JournalCreated(&engine->journal, target, parentPlace, true))
+        return false;
+      created = true;
+    } else if (!(info.attributes & kFsFolder)) {
+      return true;  // a file where the folder lands: the shell fails on it
+    } else if (!InstallationPlace(engine, target, place)) {
+      return false;
+    }
+  }
+  // A source that cannot be listed is the shell's failure (nothing copied);
+  // one that cannot be listed to its end is the run's.
+  FsFailure why = FsFailure::None;
+  FsListing* listing = FsListOpen(source, &why);
+  if (!listing) return why == FsFailure::NotFound;
+  FsEntry entry;
+  FsListed listed;
+  bool ok = true;
+  while (ok && (listed = FsListNext(listing, &entry)) == FsListed::Entry) {
+    char from[kPathCapacity], to[kPathCapacity];
+    ok =
+        entry.spelled && JoinedPath(from, source, entry.name) && JoinedPath(to, target, entry.name);
+    if (!ok) break;
+    if (entry.info.attributes & kFsFolder) {
+      ok = RecordFolderCopy(engine, from, to, created, bytes);
+    } else {
+      *bytes += entry.info.size;
+      ok = created || RecordCopiedFile(engine, to, place);
+    }
+  }
+  FsListClose(listing);
+  return ok && listed == FsListed::End;
+}
+
+// A file the shell wrote, on the disk: flushed where it lies in the folder at
+// folder. A read-only file (as a disc's files are) is opened for writing
+// only while that attribute is off.
+bool FlushCopiedFile(UpdateEngine* engine, const char* path, const char* folder) {
+  char place[kPlaceCapacity];
+  if (!InstallationPlace(engine, folder, place)) return false;
+  PlaceCheck check = CheckOf(engine);
+  FsInfo info;
+  if (!FsGetInfo(path, &info)) return false;
+  FsFile* file = nullptr;
+  bool readOnly = info.attributes & kFsReadOnly;
+  if (readOnly) {
+    if (OpenInPlace(check, path, place, FsMode::Change, &file) != Opened::Ok) return false;
+    bool cleared = FsSetInfo(file, (info.attributes & ~kFsReadOnly) | kFsNormal, nullptr);
+    if (!FsClose(file) || !cleared) return false;
+  }
+  bool ok = OpenInPlace(check, path, place, FsMode::Write, &file) == Opened::Ok;
+  if (ok) {
+    ok = FsFlush(file);
+    ok = FsClose(file) && ok;
+  }
+  if (readOnly) {
+    if (OpenInPlace(check, path, place, FsMode::Change, &file) != Opened::Ok) return false;
+    ok = FsSetInfo(file, info.attributes, nullptr) && ok;
+    ok = FsClose(file) && ok;
+  }
+  return ok;
+}
+
+// Every file of source as the shell copied it into target.
+bool FlushCopiedFolder(UpdateEngine* engine, const char* source, const char* target) {
+  FsListing* listing = FsListOpen(source);
+  if (!listing) return false;
+  FsEntry entry;
+  FsListed listed;
+  bool ok = true;
+  while (ok && (listed = FsListNext(listing, &entry)) == FsListed::Entry) {
+    char from[kPathCapacity], to[kPathCapacity];
+    ok =
+        entry.spelled && JoinedPath(from, source, entry.name) && JoinedPath(to, target, entry.name);
+    if (ok)
+      ok = (entry.info.attributes & kFsFolder) ? FlushCopiedFolder(engine, from, to)
+                                               : FlushCopiedFile(engine, to, target);
+  }
+  FsListClose(listing);
+  return ok && listed == FsListed::End;
+}
+
+}  // namespace
+
+Refusal BeginUpdate(UpdateEngine* engine, const char* installPath, const PackageView& package,
+                    const UpdateLists& lists, bool overwriteOnly) {
+  engine->package = package;
+  engine->overwriteOnly = overwriteOnly;
+  engine->updateCount = lists.updateCount;
+  engine->updates = lists.updates;
+  engine->totalBytes = 0;
+  engine->journal.file = nullptr;
+  engine->journal.pendingSize = 0;
+  // The first item's failure tells of a run that cannot begin.
+  Refusal first{true, lists.updateCount == 0, 0};
+  if (!NormalPath(installPath, engine->root) || !FolderPlace(engine->root, engine->rootPlace))
+    return first;
+  Refusal refusal = PlaceUpdateItems(engine, lists);
+  if (refusal.refused) return refusal;
+  // The run makes its work folder new; one that is there already (left by
+  // another program, or a link) stops it before any change.
+  if (!JournalBegin(&engine->journal, engine->root, engine->rootPlace)) return first;
+  PlanUpdateItems(engine);
+  return {false, false, 0};
+}
+
+EntryWriteReport WriteUpdateItem(UpdateEngine* engine, int i, const Progress* progress) {
+  const UpdateItem& item = engine->updates[i];
+  const char* name = item.path + item.nameOffset;
+  const char* destination = engine->destinations[i];
+  const char* place = engine->places[i];
+  PlaceCheck check = CheckOf(engine);
+  switch (engine->plans[i]) {
+    case ItemPlan::Skip:
+      return {EntryWrite::Written, 0, {}};
+    case ItemPlan::CannotWrite:
+      return {EntryWrite::Failed, 0, {}};
+    case ItemPlan::Attempt:
+      return WriteEntryInPlace(engine->package, name, destination, check, nullptr, progress);
+    case ItemPlan::Rewrite: {
+      // The earlier item's file goes first; the journal covers the name.
+      FsFile* file = nullptr;
+      Opened opened = OpenInPlace(check, destination, place, FsMode::Change, &file);
+      if (opened == Opened::Ok ? !DeleteOpened(file) : opened != Opened::Gone)
+        return {EntryWrite::Failed, 0, {}};
+      break;
+    }
+    case ItemPlan::Write:
+      break;
+  }
+  return WriteEntryInPlace(engine->package, name, destination, check, place, progress);
+}
+
+bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* itemPath,
+                  DiscCopy* copy) {
+  copy->bytes = 0;
+  char joined[kPathCapacity], source[kPathCapacity];
+  if (!CopyText(joined, sourceRoot) || !JoinPath(joined, itemPath) || !NormalPath(joined, source) ||
+      !CopyAsList(copy->source, source))
+    return false;
+  // Attributes that cannot be read count as a folder: a missing source is
+  // copied as a folder and fails in the shell.
+  FsInfo info;
+  bool found = FsGetInfo(source, &info);
+  copy->sourceIsFolder = !found || (info.attributes & kFsFolder);
+  // A folder lands under its own last name in the installation folder, a
+  // file at its own path below it.
+  const char* landing = copy->sourceIsFolder ? LastName(source) : itemPath;
+  char target[kPathCapacity];
+  if (!landing[0] || ResolveInside(engine->root, landing, target) != PathPlace::Inside ||
+      !CopyAsList(copy->target, target) ||
+      !CopyAsList(copy->destination, copy->sourceIsFolder ? engine->root : target))
+    return false;
+  if (!copy->sourceIsFolder) {
+    copy->bytes = info.size;
+    if (!RecordFileCopy(engine, target)) return false;
+  } else {
+    // The copy then resets the installation folder's own attributes.
+    FsInfo rootInfo;
+    char parentPlace[kPlaceCapacity];
+    ParentPlace(engine->rootPlace, parentPlace);
+    if (!InfoOf(engine->root, &rootInfo) ||
+        !JournalAttributes(&engine->journal, engine->root, parentPlace, rootInfo.attributes) ||
+        !RecordFolderCopy(engine, source, target, false, &copy->bytes))
+      return false;
+  }
+  return JournalApply(&engine->journal);
+}
+
+bool FinishDiscCopy(UpdateEngine* engine, const DiscCopy& copy) {
+  if (copy.sourceIsFolder) return FlushCopiedFolder(engine, copy.source, copy.target);
+  char folder[kPathCapacity];
+  return FolderOf(copy.target, folder) && FlushCopiedFile(engine, copy.target, folder);
+}
+
+bool CommitUpdate(UpdateEngine* engine) { return JournalCommit(&engine->journal); }
+
+bool RollbackUpdate(UpdateEngine* engine) { return JournalRollback(&engine->journal); }
