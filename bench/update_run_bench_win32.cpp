@@ -190,7 +190,7 @@ bool JournaledRun(HWND dialog, const std::string& game, const std::string& disc)
   if (!PlanDiscCopy(&engine, disc.c_str(), lists.copies[0].path, &copy)) return false;
   ProgressAddTotal(copy.bytes);
   if (ShellCopy(dialog, copy.source, copy.destination, copy.sourceIsFolder) != ShellCopyDone ||
-      !FinishDiscCopy(&engine, copy))
+      !FinishDiscCopy(&engine, copy, &progress))
     return false;
   ProgressEnd();
   double copied = Now();

@@ -265,7 +265,8 @@ bool FlushCopiedFile(UpdateEngine* engine, const char* path, const char* folder)
 }
 
 // Every file of source as the shell copied it into target.
-bool FlushCopiedFolder(UpdateEngine* engine, const char* source, const char* target) {
+bool FlushCopiedFolder(UpdateEngine* engine, const char* source, const char* target,
+                       const Progress* progress) {
   FsListing* listing = FsListOpen(source);
   if (!listing) return false;
   FsEntry entry;
@@ -276,8 +277,9 @@ bool FlushCopiedFolder(UpdateEngine* engine, const char* source, const char* tar
     ok =
         entry.spelled && JoinedPath(from, source, entry.name) && JoinedPath(to, target, entry.name);
     if (ok)
-      ok = (entry.info.attributes & kFsFolder) ? FlushCopiedFolder(engine, from, to)
+      ok = (entry.info.attributes & kFsFolder) ? FlushCopiedFolder(engine, from, to, progress)
                                                : FlushCopiedFile(engine, to, target);
+    if (ok && progress && progress->pieceWritten) progress->pieceWritten(progress->context, 0);
   }
   FsListClose(listing);
   return ok && listed == FsListed::End;
@@ -370,8 +372,8 @@ bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* item
   return JournalApply(&engine->journal);
 }
 
-bool FinishDiscCopy(UpdateEngine* engine, const DiscCopy& copy) {
-  if (copy.sourceIsFolder) return FlushCopiedFolder(engine, copy.source, copy.target);
+bool FinishDiscCopy(UpdateEngine* engine, const DiscCopy& copy, const Progress* progress) {
+  if (copy.sourceIsFolder) return FlushCopiedFolder(engine, copy.source, copy.target, progress);
   char folder[kPathCapacity];
   return FolderOf(copy.target, folder) && FlushCopiedFile(engine, copy.target, folder);
 }

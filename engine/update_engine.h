@@ -83,8 +83,10 @@ struct DiscCopy {
 bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* itemPath,
                   DiscCopy* copy);
 // After the shell's copy: every file it wrote is on the disk. False when
-// one is not where the copy was planned, or cannot be flushed.
-bool FinishDiscCopy(UpdateEngine* engine, const DiscCopy& copy);
+// one is not where the copy was planned, or cannot be flushed. progress
+// (when given) hears of each file flushed, with 0 bytes: a flush may wait
+// on the disk, and the window must not.
+bool FinishDiscCopy(UpdateEngine* engine, const DiscCopy& copy, const Progress* progress);
 
 // The run completed: false when that cannot be recorded (the run then fails
 // and is undone).

@@ -103,6 +103,9 @@ bool FindDisc(Run& run, int32_t disc) {
   }
 }
 
+// The run's progress: the bar and the window's messages after every piece.
+const Progress progress{PieceWritten, nullptr};
+
 // Copies one item from its disc (or from the folder of an earlier disc or of
 // the program). Returns the outcome that ends the run, or Completed to go on.
 UpdateOutcome CopyItemFromDisc(Run& run, const CopyItem& item) {
@@ -124,7 +127,7 @@ UpdateOutcome CopyItemFromDisc(Run& run, const CopyItem& item) {
   switch (ShellCopy(run.dialog, copy.source, copy.destination, copy.sourceIsFolder)) {
     case ShellCopyDone:
       // The copied files' data on the disk before the run can complete.
-      if (!FinishDiscCopy(&engine, copy)) return CopyFailure(run, item);
+      if (!FinishDiscCopy(&engine, copy, &progress)) return CopyFailure(run, item);
       ProgressAdvance(copy.bytes);
       return UpdateOutcome::Completed;
     case ShellCopyAborted:
@@ -170,7 +173,6 @@ UpdateOutcome RunWith(Run& run) {
   if (refusal.refused)
     return refusal.copyItem ? CopyFailure(run, lists.copies[refusal.index]) : WriteFailure(run);
   ProgressBegin(dialog, engine.totalBytes);
-  Progress progress{PieceWritten, nullptr};
   for (int i = 0; i < lists.updateCount; ++i) {
     EntryWriteReport report = WriteUpdateItem(&engine, i, &progress);
     if (report.result != EntryWrite::Written) {

@@ -287,7 +287,7 @@ Outcome RunOnce(const Scenario& s) {
   for (int i = 0; ok && i < s.lists.copyCount; ++i) {
     DiscCopy copy;
     ok = PlanDiscCopy(&engine, "D:", s.lists.copies[i].path, &copy) && ShellCopy(copy) &&
-         FinishDiscCopy(&engine, copy);
+         FinishDiscCopy(&engine, copy, nullptr);
   }
   if (ok && CommitUpdate(&engine)) return Outcome::Completed;
   RollbackUpdate(&engine);
