@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <new>
 
 #include "base/bounded_text.h"
 #include "config/ini_text.h"

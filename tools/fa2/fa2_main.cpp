@@ -3,10 +3,8 @@
 // reads and writes files in tool_files.h, its usage texts in help_text.cpp.
 // Entry names are code page 932 bytes; file names, arguments and messages are
 // the host's text (UTF-8 inside the tool, see host.h).
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <new>
