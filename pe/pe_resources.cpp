@@ -220,9 +220,11 @@ std::string ReadPeImage(const uint8_t* bytes, size_t size, PeImage* image) {
   for (size_t i = 0; i < r; ++i)
     if (sections[i].rawSize && uint64_t{sections[i].rawOffset} + sections[i].rawSize > rsrc.rawOffset)
       return "the resource section is not at the end of the file";
+  // A section without raw data has no place in the file, whatever its
+  // offset field says (the writer leaves that field as it was).
   for (size_t i = r + 1; i < sections.size(); ++i)
     if (sections[i].virtualAddress != relocationRva || i != r + 1 ||
-        sections[i].rawOffset < uint64_t{rsrc.rawOffset} + rsrc.rawSize)
+        (sections[i].rawSize && sections[i].rawOffset < uint64_t{rsrc.rawOffset} + rsrc.rawSize))
       return "a section other than the relocations follows the resources";
 
   TreeReader tree{bytes + rsrc.rawOffset, rsrc.rawSize, &rsrc};
@@ -498,6 +500,28 @@ SectionPlan PlanSection(const std::vector<TypeGroup>& types, uint32_t sectionRva
   return plan;
 }
 
+// The resources one of each type, name and language, in the loader's order
+// (for several items of one language, the one written: the last).
+std::vector<const ResourceItem*> Written(const std::vector<ResourceItem>& resources) {
+  std::vector<const ResourceItem*> items;
+  for (const TypeGroup& t : GroupResources(resources))
+    for (const NameGroup& n : t.names)
+      items.insert(items.end(), n.languages.begin(), n.languages.end());
+  return items;
+}
+
+bool SameResources(const std::vector<ResourceItem>& read, const std::vector<ResourceItem>& wanted) {
+  std::vector<const ResourceItem*> a = Written(read), b = Written(wanted);
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (CompareKeys(a[i]->type, b[i]->type) != 0 || CompareKeys(a[i]->name, b[i]->name) != 0 ||
+        a[i]->language != b[i]->language || a[i]->codePage != b[i]->codePage ||
+        a[i]->size != b[i]->size ||
+        (a[i]->size && std::memcmp(a[i]->data, b[i]->data, a[i]->size) != 0))
+      return false;
+  return true;
+}
+
 }  // namespace
 
 std::string WritePeImage(const PeImage& image, PeBytes* out) {
@@ -553,6 +577,17 @@ std::string WritePeImage(const PeImage& image, PeBytes* out) {
   }
   uint32_t checksumAt = image.optionalHeader + kCheckSum;
   Put32(opt + kCheckSum, PeChecksum(o, out->size(), checksumAt));
+
+  // The image must read back with the same resources: a stub whose layout
+  // this writer cannot carry over is refused here, before anything is saved.
+  PeImage back;
+  std::string why = ReadPeImage(out->data(), out->size(), &back);
+  if (why.empty() && !SameResources(back.resources, image.resources))
+    why = "its resources read back differently";
+  if (!why.empty()) {
+    out->clear();
+    return "the stub's layout cannot take these resources (the result " + why + ")";
+  }
   return "";
 }
 

@@ -83,7 +83,8 @@ struct VersionInfo {
 void SetVersionInfo(PeImage* image, const VersionInfo& info);
 
 // The stub with its resources replaced by image->resources. Empty on
-// success, else why not (a result too large for a Windows executable).
+// success, else why not (a result too large for a Windows executable, or
+// one that would not read back with these resources); out is then empty.
 std::string WritePeImage(const PeImage& image, PeBytes* out);
 
 // The PE checksum of a whole file whose checksum field lies at

@@ -55,8 +55,12 @@ mkdir in/other && printf 'second copy' >in/other/update.ini
 
 # ---- create, list, test, extract ----
 check "help" "$fa2" --help >help.txt
-check "help mentions every command" grep -q 'extract PKG' help.txt
-check "help command" "$fa2" help >/dev/null
+for command in create list extract test check make-updater; do
+  check "help lists $command" grep -q "^  $command " help.txt
+  check "help of $command" "$fa2" help $command >command.txt
+  check "help of $command is its usage" grep -q "^usage: fa2 $command " command.txt
+done
+check "--version" test "$("$fa2" --version | tr -d '\r')" = "fa2 $(sed -n 's/^project(fa2updater VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")"
 
 check "create" "$fa2" create P.FA2 in/UPDATE.INI in/GAME.WAD in/NOISE.BIN in/EMPTY.DAT in/ABCDEFGHIJ.TXT in/other/update.ini
 check "test" "$fa2" test P.FA2 >test.txt
@@ -278,6 +282,51 @@ check "create prints the findings" grep -q "^UPDATE.INI:8: error: UpdateFile00: 
 "$fa2" check chk/E.FA2 >out.txt 2>&1
 check "errors exit 1" test $? -eq 1
 check "error summary" grep -q '^UPDATE.INI: 1 error, 1 warning' out.txt
+# --setup: the script held against the installation's SETUP.INI. A sound
+# pair, then one mistake per row: the file changed, the edit, the finding.
+setup_ini='[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameDir=Game\r\nGameExe=GAME.EXE\r\n'
+setup_ini+='UninstExe=UNINST.EXE\r\nSetupBmp=S.BMP\r\nInstallSelects=2\r\nInstallTitle0=Small\r\n'
+setup_ini+='InstallTitle1=Full\r\nInstallFiles0=GAME.EXE\r\nInstallFiles1=GAME.EXE,1:MOVIE\\OP.MPG\r\n'
+setup_ini+='Shortcuts=1\r\nShortcut0=Game,GAME.EXE\r\nDiskCheckFile1=GAME1.CHK\r\n'
+pair_script='[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameClass=GAME\r\nGameDir=Game\r\n'
+pair_script+='[UPDATE]\r\nRequiredDiskSpace=100\r\nUpdateFile00=1,DATA\\A.DAT\r\nCopyFile00=1:MOVIE\r\n'
+setup_rows=(
+  "sound|setup||"
+  "identity in other letter case|setup|s/^CompanyName=Maker/CompanyName=MAKER/|"
+  "required key missing|setup|/^GameExe=/d|su/SETUP.INI:1: error: GameExe: missing or empty"
+  "selections over the limit|setup|s/^InstallSelects=2/InstallSelects=4/|su/SETUP.INI:8: error: InstallSelects: .*InstallSelect オーバー"
+  "shortcuts over the limit|setup|s/^Shortcuts=1/Shortcuts=11/|su/SETUP.INI:13: error: Shortcuts: .*Shortcuts オーバー"
+  "a list without items|setup|s/^InstallFiles1=.*/InstallFiles1=,/|su/SETUP.INI:12: error: InstallFiles1: .*SETUP.INI : InstallFiles1 エラー"
+  "another company|setup|s/^CompanyName=.*/CompanyName=Other/|su/SETUP.INI:2: error: CompanyName: 'Other' here, 'Maker' in the update script"
+  "another game folder|setup|s/^GameDir=.*/GameDir=Other/|su/SETUP.INI:4: error: GameDir: 'Other' here"
+  "a mode no selection has|setup|s/^InstallSelects=2/InstallSelects=1/|UPDATE.INI:8: error: UpdateFile00: mode prefix '1': SETUP.INI has 1 install selection"
+  "a disc without check file|setup|/^DiskCheckFile1=/d|UPDATE.INI:9: error: CopyFile00: disc 1 has no check file"
+  "a copy outside the folder|script|s/^CopyFile00=.*/CopyFile00=1:..\\\\MOVIE/|UPDATE.INI:9: error: CopyFile00: destination '\\.\\..MOVIE' lies outside"
+)
+mkdir su
+printf 'a' >su/A.DAT
+for row in "${setup_rows[@]}"; do
+  IFS='|' read -r what file edit finding <<<"$row"
+  printf "$setup_ini" >su/SETUP.INI
+  printf "$pair_script" >su/UPDATE.INI
+  target=su/SETUP.INI
+  [ "$file" = setup ] || target=su/UPDATE.INI
+  [ -z "$edit" ] || sed -i "$edit" "$target"
+  "$fa2" create su/P.FA2 su/UPDATE.INI su/A.DAT 2>/dev/null
+  "$fa2" check --setup su/SETUP.INI su/P.FA2 >out.txt 2>err.txt
+  rc=$?
+  tr -d '\r' <out.txt >findings.txt
+  if [ -z "$finding" ]; then
+    check "--setup, $what: exit 0" test $rc -eq 0
+    check "--setup, $what: only the summary" test "$(cat findings.txt)" = "UPDATE.INI and su/SETUP.INI: 0 errors, 0 warnings"
+  else
+    check "--setup, $what: exit 1" test $rc -eq 1
+    check "--setup, $what: the finding" grep -q "^$finding" findings.txt
+    check "--setup, $what: one error" grep -q ': 1 error, ' findings.txt
+  fi
+done
+expect_error "check --setup without the file" 2 "" -- check su/P.FA2 --setup
+expect_error "check --setup of a missing file" 1 "" -- check --setup su/NOSUCH.INI su/P.FA2
 expect_error "check without a package" 2 "" -- check
 expect_error "check with an unknown option" 2 "" -- check --strict chk/E.FA2
 expect_error "check of a file that is no package" 1 "" -- check chk/A.DAT

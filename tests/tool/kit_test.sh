@@ -3,7 +3,8 @@
 # archive is unpacked into an empty folder, and with nothing but the kit
 # (the Linux fa2, and fa2.exe under Wine) updaters are made from a package
 # the kit's tool packed: the same bytes from both tools for both stubs, and
-# one made by fa2.exe runs a whole update (the basic-update scenario).
+# one made by fa2.exe runs a whole update (the basic-update scenario). The
+# players' troubleshooting text is in both, in code page 932.
 # Usage: kit_test.sh WINDOWS_BUILD_FOLDER i686|x86_64
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -20,6 +21,12 @@ mkdir "$work/linux" "$work/windows"
 tar -C "$work/linux" -xzf "$work/dist/fa2-kit-linux.tar.gz" || bad "unpacking the tarball"
 (cd "$work/windows" && unzip -q "$work/dist/fa2-kit-windows.zip") || bad "unpacking the zip"
 linux=$work/linux/fa2-kit win=$work/windows/fa2-kit
+# The players' text, as a Japanese Windows reads it, in both kits.
+for kit in "$linux" "$win"; do
+  iconv -f CP932 -t UTF-8 "$kit/TROUBLESHOOTING-JA.TXT" | tr -d '\r' |
+    cmp -s - "$root/resources/kit/TROUBLESHOOTING-JA.TXT.utf8" ||
+    bad "$kit: TROUBLESHOOTING-JA.TXT is not the kit's text in code page 932"
+done
 # fa2.exe is a 32-bit program: it runs where the host executes 32-bit code.
 with_wine=yes
 host_runs_i386 || { with_wine=no; echo "note: no 32-bit Wine here, fa2.exe not run"; }

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Tests of scripts/make-updater as a program: an updater made from a good
 # package carries it whole, runs no compiler or linker, takes an icon and
-# signs so that osslsigncode verifies it; bad input gets one error line, exit
+# signs so that osslsigncode verifies it, checks against a SETUP.INI; bad
+# input (a sanitizer build of the tool included) gets one error line, exit
 # code 1 and no output file (an existing one is left as it was).
 # Usage: make_updater_test.sh WINDOWS_BUILD_FOLDER FA2_TOOL
 set -u
@@ -116,6 +117,26 @@ grep -q "^UPDATE.INI:8: error: UpdateFile00: names the entry 'LOST.BIN'" err.txt
   bad "script with an error: no refusal line: $(cat err.txt)"
 [ "$(cat OUT.EXE)" = old ] || bad "script with an error: OUT.EXE was changed"
 "$make_updater" --build "$build" --no-check wrong.fa2 OUT.EXE || bad "--no-check: exit $?"
+
+# --setup holds the script against the installation: a SETUP.INI of another
+# company refuses the package with its finding; the right one passes.
+setup='[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Game\r\nGameDir=Game\r\nGameExe=GAME.EXE\r\n'
+setup+='UninstExe=U.EXE\r\nSetupBmp=S.BMP\r\nInstallSelects=1\r\nInstallTitle0=All\r\n'
+setup+='InstallFiles0=GAME.EXE\r\nShortcuts=0\r\n'
+printf "$setup" >SETUP.INI
+"$make_updater" --build "$build" --setup SETUP.INI good.fa2 SETUP.EXE || bad "--setup: exit $?"
+printf "${setup/Maker/Other}" >OTHER.INI
+printf 'old' >OUT.EXE
+"$make_updater" --build "$build" --setup OTHER.INI good.fa2 OUT.EXE >out.txt 2>err.txt
+rc=$?
+[ "$rc" -eq 1 ] || bad "--setup of another company: exit $rc, wanted 1"
+grep -q "^OTHER.INI:2: error: CompanyName: 'Other' here" err.txt ||
+  bad "--setup of another company: finding not shown: $(cat err.txt)"
+[ "$(cat OUT.EXE)" = old ] || bad "--setup of another company: OUT.EXE was changed"
+
+# The tool is never a sanitizer build, even when named.
+printf '#!/bin/sh\n# __asan_init\nexit 0\n' >asan-fa2 && chmod +x asan-fa2
+FA2_TOOL=$work/asan-fa2 expect_failure "a sanitizer build of fa2" 1 -- good.fa2 OUT.EXE
 
 if [ "$failed" -ne 0 ]; then echo "$failed failed"; exit 1; fi
 echo "make-updater: all cases passed"

@@ -2,22 +2,22 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <exception>
-#include <new>
 
 #include "base/bounded_text.h"
 #include "config/ini_text.h"
 #include "config/tokenizer.h"
 #include "config/update_items.h"
+#include "engine/paths.h"
 #include "package/block.h"
 #include "package/entry_data.h"
 #include "package/entry_name.h"
-#include "package/fa2_format.h"
 #include "package/open_package.h"
 #include "tools/fa2/host.h"
+#include "tools/fa2/setup_check.h"
+#include "tools/fa2/tool_errors.h"
+#include "tools/fa2/tool_files.h"
 
 namespace {
 
@@ -27,18 +27,22 @@ const char kScriptName[] = "UPDATE.INI";
 const char* const kIdentityKeys[] = {"CompanyName", "GameTitle", "GameClass", "GameDir"};
 // Install modes are the install selections of SETUP.INI, at most three.
 constexpr int kInstallModes = 3;
-
+// Two installation folders of different names: a destination that climbs
+// out of the folder and back in by the folder's own name stays inside one of
+// them only, so an item inside both is inside every installation.
+const char* const kInstallations[] = {"C:\\GAME", "D:\\GAMES\\TITLE"};
 
 std::string Quoted(const std::string& cp932) { return "'" + ShownName(cp932) + "'"; }
 
 struct Checker {
-  const std::vector<ScriptEntry>& entries;
+  const UpdatePackage* package;
+  const SetupFacts* setup;  // null without --setup
   IniText ini;
   std::vector<ScriptFinding> findings;
   int updateLine = 1;  // where findings about the lists as a whole go
 
   void Add(int line, bool error, const std::string& key, const std::string& what) {
-    findings.push_back({line > 0 ? line : 1, error, key, what});
+    findings.push_back({kScriptName, line > 0 ? line : 1, error, key, what});
   }
 
   // The value as the updater reads it (260-byte buffer), empty when missing.
@@ -52,10 +56,9 @@ struct Checker {
     return k ? k->line : fallback;
   }
 
-  const ScriptEntry* Entry(const char* name) const {
-    for (const ScriptEntry& e : entries)
-      if (SameEntryName(e.name.c_str(), name)) return &e;
-    return nullptr;
+  const PackageEntry* Entry(const char* name) const {
+    uint32_t index;
+    return FindEntry(package, name, &index) ? &package->entries[index] : nullptr;
   }
 };
 
@@ -90,6 +93,11 @@ int Utf8TextLine(const std::string& text) {
   return first;
 }
 
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char b) { return static_cast<unsigned char>(b) < 0x80; });
+}
+
 void CheckEncoding(Checker& c, const std::string& text) {
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     c.Add(1, true, "",
@@ -98,7 +106,12 @@ void CheckEncoding(Checker& c, const std::string& text) {
     return;
   }
   if (int line = Utf8TextLine(text)) {
-    c.Add(line, true, "",
+    // Named by the first key whose value is not ASCII: the one the player sees garbled.
+    const IniTextKey* first = nullptr;
+    for (const IniTextSection& section : c.ini.sections)
+      for (const IniTextKey& k : section.keys)
+        if ((!first || k.line < first->line) && !IsAscii(k.value)) first = &k;
+    c.Add(first ? first->line : line, true, first ? ShownName(first->name) : "",
           "the script is UTF-8 text; the updater reads code page 932 (garbled caption and file "
           "names): save it as code page 932 (Shift_JIS)");
     return;
@@ -216,9 +229,67 @@ struct ListItem {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// An item whose destination lands outside the installation folder: the
+// updater refuses it before it changes anything.
+void CheckDestination(Checker& c, const ListItem& item, const char* path, bool copyList) {
+  char resolved[kPathCapacity];
+  bool outside = false;
+  for (const char* root : kInstallations)
+    outside = outside || ResolveInside(root, path, resolved) == PathPlace::Outside;
+  if (!outside) return;
+  c.Add(item.line, true, item.key,
+        "destination " + Quoted(path) +
+            " lies outside the installation folder: the updater refuses the " +
+            (copyList ? "copy" : "item") + " before it changes anything");
+}
+
+// An item's mode prefix: a digit, and with --setup one of the installation's
+// install selections.
+void CheckMode(Checker& c, const ListItem& item) {
+  if (!item.mode) return;
+  uint32_t mode = static_cast<uint32_t>(static_cast<unsigned char>(item.mode) - '0');
+  if (!IsDigit(item.mode)) {
+    c.Add(item.line, true, item.key,
+          "mode prefix " + Quoted(std::string(1, item.mode)) +
+              " is not a digit: no installation takes this item");
+  } else if (c.setup && mode >= static_cast<uint32_t>(c.setup->installModes)) {
+    int modes = c.setup->installModes;
+    c.Add(item.line, true, item.key,
+          "mode prefix '" + std::string(1, item.mode) + "': SETUP.INI has " +
+              std::to_string(modes) +
+              (modes == 1
+                   ? " install selection (install mode 0)"
+                   : " install selections (install modes 0 to " + std::to_string(modes - 1) + ")") +
+              ", so no installation takes this item");
+  } else if (!c.setup && mode >= kInstallModes) {
+    c.Add(item.line, false, item.key,
+          "only install mode " + std::string(1, item.mode) +
+              " takes this item, and install modes are 0 to 2 (at most three install "
+              "selections)");
+  }
+}
+
+// A copy item's disc prefix: a digit, and with --setup a disc that SETUP.INI
+// names a check file for (disc 0 is no disc: the updater's own folder).
+void CheckDisc(Checker& c, const ListItem& item, const CopyItem& copy, const std::string& value) {
+  if (copy.disc < 0 || copy.disc > 9) {
+    std::string rest = value.substr(item.mode ? 2 : 0);
+    c.Add(item.line, true, item.key,
+          "disc prefix " + Quoted(rest.substr(0, 1)) +
+              " is not a digit (paths are relative to the disc's root): the updater refuses "
+              "the copy");
+  } else if (c.setup && copy.disc > 0 && !c.setup->discHasCheckFile[copy.disc]) {
+    std::string disc = std::to_string(copy.disc);
+    c.Add(item.line, true, item.key,
+          "disc " + disc + " has no check file in SETUP.INI (DiskCheckFile" + disc +
+              " is missing or empty): the updater cannot tell that disc from another and takes "
+              "the first CD-ROM drive that holds a disc");
+  }
+}
+
 // Reads one list as the run does (up to its first missing key) and checks
-// each item's prefixes and names. Returns the number of the missing key
-// that ends the list (16 when all are there).
+// each item's prefixes, names and destination. Returns the number of the
+// missing key that ends the list (16 when all are there).
 int CheckList(Checker& c, bool copyList, std::vector<ListItem>& items) {
   const char* list = copyList ? "CopyFile" : "UpdateFile";
   for (int n = 0; n < kListKeys; ++n) {
@@ -229,25 +300,12 @@ int CheckList(Checker& c, bool copyList, std::vector<ListItem>& items) {
     ListItem item{key, c.LineOf("UPDATE", key, c.updateLine), 0, ""};
     if (value.size() >= 2 && value[1] == ',') item.mode = value[0];
     uint32_t mode = item.mode ? static_cast<uint32_t>(static_cast<unsigned char>(item.mode) - '0') : 0;
-    if (item.mode && !IsDigit(item.mode))
-      c.Add(item.line, true, key,
-            "mode prefix " + Quoted(std::string(1, item.mode)) +
-                " is not a digit: no installation takes this item");
-    else if (item.mode && mode >= kInstallModes)
-      c.Add(item.line, false, key,
-            "only install mode " + std::string(1, item.mode) +
-                " takes this item, and install modes are 0 to 2 (at most three install "
-                "selections)");
+    CheckMode(c, item);
     if (copyList) {
       CopyItem copy;
       ParseCopyValue(value.c_str(), mode, copy);
-      if (copy.disc < 0 || copy.disc > 9) {
-        std::string rest = value.substr(item.mode ? 2 : 0);
-        c.Add(item.line, true, key,
-              "disc prefix " + Quoted(rest.substr(0, 1)) +
-                  " is not a digit (paths are relative to the disc's root): the updater refuses "
-                  "the copy");
-      }
+      CheckDisc(c, item, copy, value);
+      CheckDestination(c, item, copy.path, true);
     } else {
       UpdateItem update;
       ParseUpdateValue(value.c_str(), mode, update);
@@ -258,6 +316,7 @@ int CheckList(Checker& c, bool copyList, std::vector<ListItem>& items) {
       else if (!c.Entry(item.entry.c_str()))
         c.Add(item.line, true, key,
               "names the entry " + Quoted(item.entry) + ", which the package lacks");
+      if (problem.empty()) CheckDestination(c, item, update.path, false);
     }
     items.push_back(item);
   }
@@ -276,13 +335,16 @@ void CheckEntries(Checker& c, const std::vector<ListItem>& updates) {
                   " (line " + std::to_string(updates[i].line) + ")");
         break;
       }
-  for (const ScriptEntry& e : c.entries) {
-    if (SameEntryName(e.name.c_str(), kScriptName)) continue;
+  for (uint32_t i = 0; i < c.package->header.entryCount; ++i) {
+    char name[kEntryNameField + 1];
+    EntryNameText(c.package->entries[i], name);
+    if (SameEntryName(name, kScriptName)) continue;
     bool named = false;
-    for (const ListItem& u : updates) named = named || SameEntryName(u.entry.c_str(), e.name.c_str());
+    for (const ListItem& u : updates) named = named || SameEntryName(u.entry.c_str(), name);
     if (!named)
       c.Add(c.updateLine, false, "[UPDATE]",
-            "no UpdateFileXX names the package entry " + Quoted(e.name) + ": it is shipped for nothing");
+            "no UpdateFileXX names the package entry " + Quoted(name) +
+                ": it is shipped for nothing");
   }
 }
 
@@ -298,8 +360,8 @@ void CheckDiskSpace(Checker& c) {
     ReadUpdateLists(ReadFromIni, &c.ini, mode, lists);
     uint64_t bytes = 0;
     for (int i = 0; i < lists.updateCount; ++i)
-      if (const ScriptEntry* e = c.Entry(lists.updates[i].path + lists.updates[i].nameOffset))
-        bytes += e->size;
+      if (const PackageEntry* e = c.Entry(lists.updates[i].path + lists.updates[i].nameOffset))
+        bytes += e->originalSize;
     needed = std::max(needed, bytes);
   }
   if (needed == 0) return;
@@ -322,16 +384,18 @@ void CheckDiskSpace(Checker& c) {
 }  // namespace
 
 std::vector<ScriptFinding> CheckUpdateScript(const std::string& script,
-                                             const std::vector<ScriptEntry>& entries) {
-  Checker c{entries, ParseIniText(script), {}};
+                                             const UpdatePackage* package,
+                                             const SetupFacts* setup) {
+  Checker c{package, setup, ParseIniText(script), {}};
   CheckEncoding(c, script);
 
-  const IniTextSection* setup = FindIniSection(c.ini, "SETUP");
+  const IniTextSection* setupSection = FindIniSection(c.ini, "SETUP");
   for (const char* key : kIdentityKeys)
     if (c.Read("SETUP", key).empty())
-      c.Add(c.LineOf("SETUP", key, setup ? setup->line : 1), true, key,
-            setup ? "missing or empty in [SETUP]: the updater stops at start"
-                  : "missing: the script has no [SETUP] section, and the updater stops at start");
+      c.Add(c.LineOf("SETUP", key, setupSection ? setupSection->line : 1), true, key,
+            setupSection
+                ? "missing or empty in [SETUP]: the updater stops at start"
+                : "missing: the script has no [SETUP] section, and the updater stops at start");
 
   if (const IniTextSection* update = FindIniSection(c.ini, "UPDATE")) c.updateLine = update->line;
   std::vector<ListItem> updates, copies;
@@ -349,52 +413,76 @@ std::vector<ScriptFinding> CheckUpdateScript(const std::string& script,
   return c.findings;
 }
 
-bool CheckPackageScript(const uint8_t* bytes, size_t size, std::vector<ScriptFinding>* findings,
-                        std::string* problem) {
+namespace {
+
+// An opened package's directory, freed on every way out.
+struct Directory {
+  UpdatePackage* package = nullptr;
+  Directory() = default;
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+  ~Directory() { FreeBlock(package); }
+};
+
+// The directory of the package at path and its UPDATE.INI. False when it
+// holds none; fails when the package or its script cannot be read.
+bool ReadPackageScript(const Bytes& bytes, const std::string& path, Directory* directory,
+                       std::string* script) {
   PackageProblem why;
-  UpdatePackage* package =
-      size && size <= UINT32_MAX ? OpenPackageBytes(bytes, static_cast<uint32_t>(size), &why) : nullptr;
-  if (!package) {
-    *problem = size ? OpenProblemText(why.what) : OpenProblemText(OpenNotPackage);
-    return false;
+  uint32_t size = static_cast<uint32_t>(bytes.size());
+  directory->package = size ? OpenPackageBytes(bytes.data(), size, &why) : nullptr;
+  if (!directory->package) Fail(path, OpenProblemText(size ? why.what : OpenNotPackage));
+  uint32_t index;
+  if (!FindEntry(directory->package, kScriptName, &index)) return false;
+  Bytes buffer(kEntryBufferSize);
+  EntryReader reader;
+  EntryDataResult result = OpenEntryData(directory->package, index, bytes.data(), size, &reader);
+  while (result == EntryDataOk && !reader.finished) {
+    const uint8_t* piece;
+    size_t length;
+    result = ReadEntryPiece(&reader, buffer.data(), &piece, &length);
+    if (result == EntryDataOk) script->append(reinterpret_cast<const char*>(piece), length);
   }
-  std::vector<ScriptEntry> entries;
-  uint32_t script = UINT32_MAX;
-  for (uint32_t i = 0; i < package->header.entryCount; ++i) {
-    const PackageEntry& e = package->entries[i];
-    std::string name(e.name, strnlen(e.name, kEntryNameField));
-    if (script == UINT32_MAX && SameEntryName(name.c_str(), kScriptName)) script = i;
-    entries.push_back({name, e.originalSize});
-  }
-  std::string text;
-  EntryDataResult result = EntryDataOk;
-  if (script != UINT32_MAX) {
-    std::vector<uint8_t> buffer(kEntryBufferSize);
-    EntryReader reader;
-    result = OpenEntryData(package, script, bytes, static_cast<uint32_t>(size), &reader);
-    while (result == EntryDataOk && !reader.finished) {
-      const uint8_t* piece;
-      size_t length;
-      result = ReadEntryPiece(&reader, buffer.data(), &piece, &length);
-      if (result == EntryDataOk) text.append(reinterpret_cast<const char*>(piece), length);
-    }
-  }
-  FreeBlock(package);
-  if (script == UINT32_MAX) {
-    *problem = "the package holds no UPDATE.INI";
-    return false;
-  }
-  if (result != EntryDataOk) {
-    *problem = "UPDATE.INI cannot be read from the package";
-    return false;
-  }
-  *findings = CheckUpdateScript(text, entries);
+  if (result != EntryDataOk) Fail(path, "UPDATE.INI cannot be read from the package");
   return true;
 }
 
+CheckReport Report(std::vector<ScriptFinding> findings, const std::string& files) {
+  CheckReport report{std::move(findings), "", ""};
+  for (const ScriptFinding& f : report.findings) report.lines += FindingLine(f);
+  size_t errors = CountErrors(report.findings), warnings = report.findings.size() - errors;
+  report.summary = files + ": " + std::to_string(errors) +
+                   (errors == 1 ? " error, " : " errors, ") + std::to_string(warnings) +
+                   (warnings == 1 ? " warning\n" : " warnings\n");
+  return report;
+}
+
+}  // namespace
+
+CheckReport CheckPackage(const Bytes& bytes, const std::string& path,
+                         const std::string& setupPath) {
+  Directory directory;
+  std::string script;
+  if (!ReadPackageScript(bytes, path, &directory, &script))
+    Fail(path, "the package holds no UPDATE.INI");
+  std::vector<ScriptFinding> setupFindings;
+  SetupFacts facts;
+  bool withFacts = false;
+  if (!setupPath.empty()) {
+    Bytes setup = ReadWholeFile(setupPath);
+    withFacts = CheckSetupIni(std::string(setup.begin(), setup.end()), setupPath, script,
+                              &setupFindings, &facts);
+  }
+  std::vector<ScriptFinding> findings =
+      CheckUpdateScript(script, directory.package, withFacts ? &facts : nullptr);
+  findings.insert(findings.end(), setupFindings.begin(), setupFindings.end());
+  return Report(std::move(findings),
+                setupPath.empty() ? kScriptName : kScriptName + (" and " + setupPath));
+}
+
 std::string FindingLine(const ScriptFinding& f) {
-  std::string text = std::string(kScriptName) + ":" + std::to_string(f.line) +
-                     (f.error ? ": error: " : ": warning: ");
+  std::string text =
+      f.file + ":" + std::to_string(f.line) + (f.error ? ": error: " : ": warning: ");
   if (!f.key.empty()) text += f.key + ": ";
   return text + f.what + "\n";
 }
@@ -404,71 +492,38 @@ size_t CountErrors(const std::vector<ScriptFinding>& findings) {
                                            [](const ScriptFinding& f) { return f.error; }));
 }
 
-std::string FindingSummary(const std::vector<ScriptFinding>& findings) {
-  size_t errors = CountErrors(findings), warnings = findings.size() - errors;
-  return std::string(kScriptName) + ": " + std::to_string(errors) +
-         (errors == 1 ? " error, " : " errors, ") + std::to_string(warnings) +
-         (warnings == 1 ? " warning\n" : " warnings\n");
-}
-
-void ReportPackedScript(const std::vector<PackageInput>& inputs) {
-  std::vector<ScriptEntry> entries;
-  const PackageInput* script = nullptr;
-  for (const PackageInput& input : inputs) {
-    bool shadowed = false;  // a later entry of the same name is never found
-    for (const ScriptEntry& e : entries) shadowed = shadowed || SameEntryName(e.name.c_str(), input.name.c_str());
-    if (shadowed) continue;
-    if (SameEntryName(input.name.c_str(), kScriptName)) script = &input;
-    entries.push_back({input.name, static_cast<uint32_t>(input.size)});
-  }
-  if (!script) return;
-  std::vector<ScriptFinding> findings =
-      CheckUpdateScript(std::string(reinterpret_cast<const char*>(script->data), script->size), entries);
+void ReportPackedScript(const Bytes& package, const std::string& path) {
+  Directory directory;
+  std::string script;
+  if (!ReadPackageScript(package, path, &directory, &script)) return;
+  std::vector<ScriptFinding> findings = CheckUpdateScript(script, directory.package);
   if (findings.empty()) return;
-  std::string out;
-  for (const ScriptFinding& f : findings) out += FindingLine(f);
+  CheckReport report = Report(std::move(findings), kScriptName);
   std::fflush(stdout);
-  PrintText(stderr, out + FindingSummary(findings));
+  PrintText(stderr, report.lines + report.summary);
 }
 
 int CheckCommand(const std::vector<std::string>& args) {
   bool warningsAsErrors = false;
+  std::string setupPath;
   std::vector<std::string> positional;
-  for (const std::string& a : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
     if (a == "--warnings-as-errors") {
       warningsAsErrors = true;
+    } else if (a == "--setup") {
+      if (i + 1 >= args.size()) return UsageError("--setup needs SETUP.INI", "check");
+      setupPath = args[++i];
     } else if (a.size() > 1 && a[0] == '-') {
-      PrintText(stderr, "fa2: unknown option '" + a + "' for check\nTry 'fa2 --help'.\n");
-      return 2;
+      return UsageError("unknown option '" + a + "' for check", "check");
     } else {
       positional.push_back(a);
     }
   }
-  if (positional.size() != 1) {
-    PrintText(stderr, "fa2: check needs exactly one PACKAGE\nTry 'fa2 --help'.\n");
-    return 2;
-  }
+  if (positional.size() != 1) return UsageError("check needs exactly one PACKAGE", "check");
   const std::string& path = positional[0];
-  std::FILE* file = OpenHostFile(path, "rb");
-  if (!file) {
-    PrintText(stderr, "fa2: " + path + ": cannot open: " + std::strerror(errno) + "\n");
-    return 1;
-  }
-  std::vector<uint8_t> bytes;
-  uint8_t buffer[1 << 16];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-  bool readError = std::ferror(file) != 0;
-  std::fclose(file);
-  std::vector<ScriptFinding> findings;
-  std::string problem = "read error";
-  if (readError || !CheckPackageScript(bytes.data(), bytes.size(), &findings, &problem)) {
-    PrintText(stderr, "fa2: " + path + ": " + problem + "\n");
-    return 1;
-  }
-  std::string out;
-  for (const ScriptFinding& f : findings) out += FindingLine(f);
-  PrintText(stdout, out + FindingSummary(findings));
-  size_t errors = CountErrors(findings);
-  return errors > 0 || (warningsAsErrors && !findings.empty()) ? 1 : 0;
+  CheckReport report = CheckPackage(ReadWholeFile(path), path, setupPath);
+  PrintText(stdout, report.lines + report.summary);
+  size_t errors = CountErrors(report.findings);
+  return errors > 0 || (warningsAsErrors && !report.findings.empty()) ? 1 : 0;
 }

@@ -1,13 +1,10 @@
-// fa2: creates, lists, extracts and tests FA2 packages.
-// Errors are one line, "fa2: WHAT: problem", with exit code 1; usage errors
-// exit with 2. Every output file is written to a temporary beside it and
-// renamed into place, so a failure never leaves a partly written file.
+// fa2: creates, lists, extracts and tests FA2 packages, checks update
+// scripts and makes updaters. How it reports is in tool_errors.h, how it
+// reads and writes files in tool_files.h, its usage texts in help_text.cpp.
 // Entry names are code page 932 bytes; file names, arguments and messages are
 // the host's text (UTF-8 inside the tool, see host.h).
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <new>
@@ -24,113 +21,23 @@
 #include "package/open_package.h"
 #include "package/package_writer.h"
 #include "tools/fa2/check_command.h"
+#include "tools/fa2/help_text.h"
 #include "tools/fa2/host.h"
 #include "tools/fa2/make_updater.h"
+#include "tools/fa2/tool_errors.h"
+#include "tools/fa2/tool_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-const char kHelp[] =
-    "usage: fa2 COMMAND ...\n"
-    "\n"
-    "  fa2 create [--store] [--level N] OUT.FA2 FILE...\n"
-    "      Packs the files, in the order given, into OUT.FA2. An entry is named\n"
-    "      after its file's base name, stored in code page 932, where it must be\n"
-    "      1 to 14 bytes, and keeps the file's modification time. Entries and\n"
-    "      the directory are compressed (an entry that does not get smaller is\n"
-    "      stored). --store stores every entry uncompressed; --level N chooses\n"
-    "      the compression level, 1 (fast) to 9 (smallest), default 6.\n"
-    "  fa2 list PKG\n"
-    "      One row per entry: name, flags (02 = compressed), modification time\n"
-    "      (UTC), original size, stored size, data offset.\n"
-    "  fa2 extract PKG [-C DIR] [NAME...]\n"
-    "      Writes the named entries (all entries when no name is given) into DIR\n"
-    "      (default: the current folder) with their modification times, once\n"
-    "      every one of them has been checked. Names are matched without regard\n"
-    "      to letter case; the first entry of a name wins, also when all entries\n"
-    "      are written.\n"
-    "  fa2 test PKG\n"
-    "      Decodes every entry and checks that its data lies inside the package,\n"
-    "      that a compressed entry decodes to exactly its original size within its\n"
-    "      stored size, and that a stored entry's sizes agree.\n"
-    "  fa2 check [--warnings-as-errors] PKG\n"
-    "      Checks the package's UPDATE.INI as the updater will read it and prints\n"
-    "      one line per finding (UPDATE.INI:LINE: error|warning: ...) and a summary;\n"
-    "      exit 1 with errors (or, with --warnings-as-errors, warnings).\n"
-    "  fa2 make-updater --stub STUB.EXE [--icon FILE.ico] [--version A.B.C.D]\n"
-    "                   [--no-check] PACKAGE OUT.EXE\n"
-    "      Makes an updater: a copy of the updater program STUB.EXE (32- or\n"
-    "      64-bit, unsigned) with PACKAGE as its package, once the package has\n"
-    "      passed the checks of 'fa2 test' and holds UPDATE.INI. --icon gives it\n"
-    "      the icons of an .ico file, --version that version number in its file\n"
-    "      properties. The update script is checked as by 'fa2 check': errors\n"
-    "      refuse the package, --no-check skips this. Sign OUT.EXE afterwards.\n"
-    "  fa2 help, fa2 --help\n"
-    "      Shows this text.\n"
-    "\n"
-    "File names are the system's own (UTF-8 on Linux, Unicode on Windows) and\n"
-    "become code page 932 entry names, and back.\n"
-    "\n"
-    "Exit codes: 0 success, 1 a file or package could not be processed (one\n"
-    "line on stderr: \"fa2: WHAT: problem\"), 2 wrong usage.\n";
-
-int Usage(const std::string& why) {
-  PrintText(stderr, "fa2: " + why + "\nTry 'fa2 --help'.\n");
-  return 2;
-}
-
-// Thrown for a failure of one file or package; main prints it as one line.
-struct Failure {
-  std::string what;
-  std::string problem;
-};
-
-[[noreturn]] void Fail(const std::string& what, const std::string& problem) {
-  throw Failure{what, problem};
-}
-
-void Warn(const std::string& what, const std::string& problem) {
-  std::fflush(stdout);
-  PrintText(stderr, "fa2: " + what + ": warning: " + problem + "\n");
-}
-
-Bytes ReadFileBytes(const std::string& path) {
-  std::error_code ec;
-  if (fs::is_directory(HostPath(path), ec)) Fail(path, "is a folder");
-  std::FILE* f = OpenHostFile(path, "rb");
-  if (!f) Fail(path, std::string("cannot open: ") + std::strerror(errno));
-  Bytes data;
-  // Room for the whole file at once: growing by doubling would briefly hold
-  // the old and the new copy, up to three times the file's size.
-  uintmax_t expected = fs::file_size(HostPath(path), ec);
-  if (!ec && expected <= UINT32_MAX) data.reserve(static_cast<size_t>(expected));
-  uint8_t buffer[1 << 16];
-  size_t n;
-  bool tooLarge = false;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-    if (data.size() + n > UINT32_MAX) {
-      tooLarge = true;
-      break;
-    }
-    data.insert(data.end(), buffer, buffer + n);
-  }
-  bool readError = std::ferror(f) != 0;
-  std::fclose(f);
-  if (tooLarge) Fail(path, "larger than 4 GiB, too large for an FA2 package");
-  if (readError) Fail(path, "read error");
-  return data;
-}
-
 // ---- names and times ----
 
-// The entry's name: the bytes of its field up to the first NUL.
+// The entry's name: its name field as text (EntryNameText).
 std::string EntryName(const PackageEntry& e) {
-  size_t n = 0;
-  while (n < kEntryNameField && e.name[n]) ++n;
-  return std::string(e.name, n);
+  char name[kEntryNameField + 1];
+  EntryNameText(e, name);
+  return name;
 }
 
 // ShownName padded to 14 columns, for tables: a code page 932 name takes
@@ -139,95 +46,6 @@ std::string PaddedName(const std::string& cp932) {
   std::string shown = ShownName(cp932), text;
   size_t width = HostFromEntryName(cp932, &text) ? cp932.size() : shown.size();
   return shown + std::string(width < kEntryNameMax ? kEntryNameMax - width : 0, ' ');
-}
-
-// "YYYY-MM-DDTHH:MM:SSZ" of a FILETIME, by the civil calendar.
-std::string IsoTime(uint64_t fileTime) {
-  int64_t t = FileTimeToUnix(fileTime);
-  int64_t days = t / 86400, secs = t % 86400;
-  if (secs < 0) secs += 86400, days -= 1;
-  int64_t z = days + 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = yoe + era * 400;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-  char text[64];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
-                static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
-                static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60),
-                static_cast<long long>(secs % 60));
-  return text;
-}
-
-// ---- output files ----
-
-// An output file on its way: bytes go to a temporary beside path, which is
-// renamed over path once whole. On any failure the temporary is removed and
-// path is left as it was.
-struct OutputFile {
-  std::string path, temp;
-  std::FILE* file = nullptr;
-  OutputFile() = default;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() { Abandon(); }
-  void Abandon() {
-    if (!file) return;
-    std::fclose(file);
-    file = nullptr;
-    std::error_code ec;
-    fs::remove(HostPath(temp), ec);
-  }
-};
-
-void BeginOutput(const std::string& path, OutputFile* out) {
-  static unsigned counter = 0;
-  out->path = path;
-  out->temp = path + ".fa2tmp" + std::to_string(++counter);
-  out->file = OpenHostFile(out->temp, "wb");
-  if (!out->file) Fail(path, std::string("cannot create: ") + std::strerror(errno));
-}
-
-void WriteOutput(OutputFile* out, const uint8_t* data, size_t size) {
-  if (size && std::fwrite(data, 1, size, out->file) != size) {
-    out->Abandon();
-    Fail(out->path, "write failed (disk full?)");
-  }
-}
-
-// Closes the temporary, gives it fileTime when asked, and renames it over
-// path. A time the file system cannot hold is replaced by the nearest it
-// can, with a warning.
-void FinishOutput(OutputFile* out, const uint64_t* fileTime) {
-  const std::string& path = out->path;
-  bool closed = std::fclose(out->file) == 0;
-  out->file = nullptr;
-  std::error_code ec;
-  if (!closed) {
-    fs::remove(HostPath(out->temp), ec);
-    Fail(path, "write failed (disk full?)");
-  }
-  uint64_t kept = 0;
-  if (fileTime) {
-    std::string why = WriteFileTime(out->temp, *fileTime, &kept);
-    if (!why.empty()) {
-      fs::remove(HostPath(out->temp), ec);
-      Fail(path, "cannot set modification time: " + why);
-    }
-  }
-  std::string why = ReplaceHostFile(out->temp, path);
-  if (!why.empty()) {
-    fs::remove(HostPath(out->temp), ec);
-    Fail(path, "cannot rename into place: " + why);
-  }
-  if (fileTime && kept != *fileTime)
-    Warn(path, "the file system cannot hold the time " + IsoTime(*fileTime) + "; it has " +
-                   IsoTime(kept));
 }
 
 // ---- reading packages ----
@@ -243,9 +61,8 @@ struct LoadedPackage {
 // they do not hold together.
 void LoadPackage(const std::string& path, LoadedPackage* pkg) {
   pkg->path = path;
-  pkg->bytes = ReadFileBytes(path);
+  pkg->bytes = ReadWholeFile(path);
   const Bytes& b = pkg->bytes;
-  if (b.size() > UINT32_MAX) Fail(path, "larger than 4 GiB, not an FA2 package");
   uint32_t size = static_cast<uint32_t>(b.size());
   PackageProblem problem;
   pkg->directory = size ? OpenPackageBytes(b.data(), size, &problem) : nullptr;
@@ -338,7 +155,7 @@ void WriteEntry(const LoadedPackage& pkg, uint32_t index, EntryBuffer& buffer,
   }
   const PackageEntry& e = pkg.directory->entries[index];
   uint64_t fileTime = uint64_t{e.fileTimeHigh} << 32 | e.fileTimeLow;
-  FinishOutput(&out, &fileTime);
+  FinishOutput(&out, {&fileTime});
 }
 
 // ---- commands ----
@@ -356,21 +173,22 @@ int Create(const std::vector<std::string>& args) {
     } else if (!optionsDone && (a == "--level" || a.rfind("--level=", 0) == 0)) {
       std::string value;
       if (a == "--level") {
-        if (i + 1 >= args.size()) return Usage("--level needs a number 1 to 9");
+        if (i + 1 >= args.size()) return UsageError("--level needs a number 1 to 9", "create");
         value = args[++i];
       } else {
         value = a.substr(8);
       }
       if (value.size() != 1 || value[0] < '1' || value[0] > '9')
-        return Usage("--level needs a number 1 to 9, not '" + value + "'");
+        return UsageError("--level needs a number 1 to 9, not '" + value + "'", "create");
       options.level = value[0] - '0';
     } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
-      return Usage("unknown option '" + a + "' for create");
+      return UsageError("unknown option '" + a + "' for create", "create");
     } else {
       positional.push_back(a);
     }
   }
-  if (positional.size() < 2) return Usage("create needs OUT.FA2 and at least one FILE");
+  if (positional.size() < 2)
+    return UsageError("create needs OUT.FA2 and at least one FILE", "create");
   const std::string& outPath = positional[0];
 
   std::vector<Bytes> contents;
@@ -383,7 +201,7 @@ int Create(const std::vector<std::string>& args) {
       Fail(file, "the file name has no code page 932 form, which entry names need");
     std::string problem = EntryNameProblem(name);
     if (!problem.empty()) Fail(file, problem);
-    contents.push_back(ReadFileBytes(file));
+    contents.push_back(ReadWholeFile(file));
     uint64_t fileTime = 0;
     bool clamped = false;
     std::string why = ReadFileTime(file, &fileTime, &clamped);
@@ -395,16 +213,13 @@ int Create(const std::vector<std::string>& args) {
   Bytes package;
   std::string error;
   if (!BuildPackage(inputs, options, &package, &error)) Fail(outPath, error);
-  OutputFile out;
-  BeginOutput(outPath, &out);
-  WriteOutput(&out, package.data(), package.size());
-  FinishOutput(&out, nullptr);
-  ReportPackedScript(inputs);
+  WriteWholeFile(outPath, package);
+  ReportPackedScript(package, outPath);
   return 0;
 }
 
 int List(const std::vector<std::string>& args) {
-  if (args.size() != 1) return Usage("list needs exactly one PKG");
+  if (args.size() != 1) return UsageError("list needs exactly one PACKAGE", "list");
   LoadedPackage pkg;
   LoadPackage(args[0], &pkg);
   char line[160];
@@ -428,13 +243,13 @@ int Extract(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-C") {
-      if (i + 1 >= args.size()) return Usage("-C needs a folder");
+      if (i + 1 >= args.size()) return UsageError("-C needs a folder", "extract");
       dir = args[++i];
     } else {
       positional.push_back(args[i]);
     }
   }
-  if (positional.empty()) return Usage("extract needs a PKG");
+  if (positional.empty()) return UsageError("extract needs a PACKAGE", "extract");
   LoadedPackage pkg;
   LoadPackage(positional[0], &pkg);
   uint32_t count = pkg.directory->header.entryCount;
@@ -448,20 +263,16 @@ int Extract(const std::vector<std::string>& args) {
     // never found by a lookup, and on a case-insensitive file system it would
     // overwrite the earlier one: every file gets the entry a lookup finds.
     for (uint32_t i = 0; i < count; ++i) {
-      bool shadowed = false;
-      for (uint32_t j : chosen)
-        shadowed = shadowed || SameEntryName(nameOf(j).c_str(), nameOf(i).c_str());
-      if (!shadowed) chosen.push_back(i);
+      uint32_t found = i;
+      if (FindEntry(pkg.directory, nameOf(i).c_str(), &found) && found == i) chosen.push_back(i);
     }
   } else {
     for (size_t k = 1; k < positional.size(); ++k) {
       std::string wanted;
-      uint32_t i = count;
-      if (EntryNameFromHost(positional[k], &wanted)) {
-        i = 0;
-        while (i < count && !SameEntryName(nameOf(i).c_str(), wanted.c_str())) ++i;
-      }
-      if (i == count) Fail(pkg.path, "no entry named '" + positional[k] + "'");
+      uint32_t i = 0;
+      if (!EntryNameFromHost(positional[k], &wanted) ||
+          !FindEntry(pkg.directory, wanted.c_str(), &i))
+        Fail(pkg.path, "no entry named '" + positional[k] + "'");
       chosen.push_back(i);
     }
   }
@@ -485,7 +296,7 @@ int Extract(const std::vector<std::string>& args) {
 }
 
 int Test(const std::vector<std::string>& args) {
-  if (args.size() != 1) return Usage("test needs exactly one PKG");
+  if (args.size() != 1) return UsageError("test needs exactly one PACKAGE", "test");
   LoadedPackage pkg;
   LoadPackage(args[0], &pkg);
   uint32_t count = pkg.directory->header.entryCount;
@@ -501,21 +312,35 @@ int Test(const std::vector<std::string>& args) {
   return 0;
 }
 
+// fa2 help [COMMAND], fa2 --help, fa2 COMMAND --help.
+int Help(const std::string& command) {
+  const char* text = HelpText(command);
+  if (!text) return UsageError("no command '" + command + "'");
+  PrintText(stdout, text);
+  return 0;
+}
+
 int Run(const std::vector<std::string>& argv) {
-  if (argv.size() < 2) return Usage("no command given");
+  if (argv.size() < 2) return UsageError("no command given");
   const std::string& command = argv[1];
   std::vector<std::string> args(argv.begin() + 2, argv.end());
   if (command == "--help" || command == "-h" || command == "help") {
-    PrintText(stdout, kHelp);
+    if (args.size() > 1) return UsageError("help takes one COMMAND");
+    return Help(args.empty() ? "" : args[0]);
+  }
+  if (command == "--version") {
+    PrintText(stdout, VersionText());
     return 0;
   }
+  if (HelpText(command) && args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))
+    return Help(command);
   if (command == "create") return Create(args);
   if (command == "list") return List(args);
   if (command == "extract") return Extract(args);
   if (command == "test") return Test(args);
   if (command == "check") return CheckCommand(args);
   if (command == "make-updater") return MakeUpdaterCommand(args);
-  return Usage("unknown command '" + command + "'");
+  return UsageError("unknown command '" + command + "'");
 }
 
 int Main(const std::vector<std::string>& argv) {
