@@ -124,7 +124,8 @@ Step RemoveFolder(const PlaceCheck& check, const char* folder, const char* place
     } else {
       FsFile* innerFile = nullptr;
       opened = OpenInPlace(check, inner, where, FsMode::Change, &innerFile);
-      step = opened == Opened::Ok ? (DeleteOpened(innerFile) ? Step::Done : Step::Failed)
+      step = opened == Opened::Ok
+                 ? (DeleteOpened(innerFile, &entry.info.attributes) ? Step::Done : Step::Failed)
                                   : FromOpened(opened);
     }
     if (step != Step::Done) result = step;
@@ -187,9 +188,10 @@ Step TakeStep(const PlaceCheck& check, const RestoreStep& step) {
       return FsClose(file) && ok ? Step::Done : Step::Failed;
     }
     case RestoreAction::DeleteAside:
+      // An original kept aside has the attributes the journal holds.
       opened = OpenInPlace(check, record.aside, record.asidePlace, FsMode::Change, &file);
       if (opened != Opened::Ok) return FromOpened(opened);
-      return DeleteOpened(file) ? Step::Done : Step::Failed;
+      return DeleteOpened(file, &record.attributes) ? Step::Done : Step::Failed;
     case RestoreAction::RemoveEmpty:
       // Never with anything in it: an original that could not be put back stays.
       opened = OpenInPlace(check, record.path, record.place, FsMode::Change, &file);

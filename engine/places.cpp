@@ -104,9 +104,11 @@ bool FolderInPlace(const PlaceCheck& check, const char* folder, const char* plac
   return !std::strcmp(where, place) && PlaceInside(check.rootPlace, where, true);
 }
 
-bool DeleteOpened(FsFile* file) {
+bool DeleteOpened(FsFile* file, const uint32_t* attributes) {
   FsInfo info;
-  if (FsFileInfo(file, &info) && (info.attributes & kFsReadOnly))
+  if (attributes) info.attributes = *attributes;
+  else if (!FsFileInfo(file, &info)) info.attributes = 0;
+  if (info.attributes & kFsReadOnly)
     FsSetInfo(file, (info.attributes & ~kFsReadOnly) | kFsNormal, nullptr);
   return FsDelete(file);
 }

@@ -53,7 +53,8 @@ Opened OpenInPlace(const PlaceCheck& check, const char* path, const char* place,
 bool FolderInPlace(const PlaceCheck& check, const char* folder, const char* place);
 
 // Deletes an open file (read-only too) or empty folder, and closes it.
-bool DeleteOpened(FsFile* file);
+// attributes, when the caller knows them already, save asking the system.
+bool DeleteOpened(FsFile* file, const uint32_t* attributes = nullptr);
 
 // place without its last part: where the folder holding it lies ("" for "").
 void ParentPlace(const char* place, char (&parent)[kPlaceCapacity]);

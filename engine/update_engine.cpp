@@ -235,30 +235,26 @@ bool RecordFolderCopy(UpdateEngine* engine, const char* source, const char* targ
   return ok && listed == FsListed::End;
 }
 
-// A file the shell wrote, on the disk: flushed where it lies in the folder at
-// folder. A read-only file (as a disc's files are) is opened for writing
-// only while that attribute is off.
-bool FlushCopiedFile(UpdateEngine* engine, const char* path, const char* folder) {
-  char place[kPlaceCapacity];
-  if (!InstallationPlace(engine, folder, place)) return false;
+// A file the shell wrote, on the disk. A flush changes nothing, so it needs
+// no check of where the file lies; a read-only file (as a disc's files are,
+// attributes as the source gave them) is opened for writing only while that
+// attribute is off, changed only where its folder lies at place.
+bool FlushCopiedFile(UpdateEngine* engine, const char* path, const char* place,
+                     uint32_t attributes) {
   PlaceCheck check = CheckOf(engine);
-  FsInfo info;
-  if (!FsGetInfo(path, &info)) return false;
   FsFile* file = nullptr;
-  bool readOnly = info.attributes & kFsReadOnly;
+  bool readOnly = attributes & kFsReadOnly;
   if (readOnly) {
     if (OpenInPlace(check, path, place, FsMode::Change, &file) != Opened::Ok) return false;
-    bool cleared = FsSetInfo(file, (info.attributes & ~kFsReadOnly) | kFsNormal, nullptr);
+    bool cleared = FsSetInfo(file, (attributes & ~kFsReadOnly) | kFsNormal, nullptr);
     if (!FsClose(file) || !cleared) return false;
   }
-  bool ok = OpenInPlace(check, path, place, FsMode::Write, &file) == Opened::Ok;
-  if (ok) {
-    ok = FsFlush(file);
-    ok = FsClose(file) && ok;
-  }
+  file = FsOpen(path, FsMode::Write);
+  bool ok = file && FsFlush(file);
+  if (file) ok = FsClose(file) && ok;
   if (readOnly) {
     if (OpenInPlace(check, path, place, FsMode::Change, &file) != Opened::Ok) return false;
-    ok = FsSetInfo(file, info.attributes, nullptr) && ok;
+    ok = FsSetInfo(file, attributes, nullptr) && ok;
     ok = FsClose(file) && ok;
   }
   return ok;
@@ -267,6 +263,8 @@ bool FlushCopiedFile(UpdateEngine* engine, const char* path, const char* folder)
 // Every file of source as the shell copied it into target.
 bool FlushCopiedFolder(UpdateEngine* engine, const char* source, const char* target,
                        const Progress* progress) {
+  char place[kPlaceCapacity];
+  if (!InstallationPlace(engine, target, place)) return false;
   FsListing* listing = FsListOpen(source);
   if (!listing) return false;
   FsEntry entry;
@@ -274,11 +272,11 @@ bool FlushCopiedFolder(UpdateEngine* engine, const char* source, const char* tar
   bool ok = true;
   while (ok && (listed = FsListNext(listing, &entry)) == FsListed::Entry) {
     char from[kPathCapacity], to[kPathCapacity];
-    ok =
-        entry.spelled && JoinedPath(from, source, entry.name) && JoinedPath(to, target, entry.name);
+    ok = entry.spelled && JoinedPath(from, source, entry.name) && JoinedPath(to, target, entry.name);
     if (ok)
-      ok = (entry.info.attributes & kFsFolder) ? FlushCopiedFolder(engine, from, to, progress)
-                                               : FlushCopiedFile(engine, to, target);
+      ok = (entry.info.attributes & kFsFolder)
+               ? FlushCopiedFolder(engine, from, to, progress)
+               : FlushCopiedFile(engine, to, place, entry.info.attributes);
     if (ok && progress && progress->pieceWritten) progress->pieceWritten(progress->context, 0);
   }
   FsListClose(listing);
@@ -374,8 +372,12 @@ bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* item
 
 bool FinishDiscCopy(UpdateEngine* engine, const DiscCopy& copy, const Progress* progress) {
   if (copy.sourceIsFolder) return FlushCopiedFolder(engine, copy.source, copy.target, progress);
-  char folder[kPathCapacity];
-  return FolderOf(copy.target, folder) && FlushCopiedFile(engine, copy.target, folder);
+  // The run cleared a copied file's read-only attribute after the copy.
+  char folder[kPathCapacity], place[kPlaceCapacity];
+  FsInfo info;
+  return FolderOf(copy.target, folder) && InstallationPlace(engine, folder, place) &&
+         FsGetInfo(copy.target, &info) &&
+         FlushCopiedFile(engine, copy.target, place, info.attributes);
 }
 
 bool CommitUpdate(UpdateEngine* engine) { return JournalCommit(&engine->journal); }
