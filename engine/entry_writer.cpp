@@ -28,11 +28,14 @@ struct Prepared {
   uint8_t* buffer;  // the working buffer of a compressed entry
 };
 
-// The checks, in the order the player learns of their failures: the entry,
-// the drive's free space, the entry's data, the working buffer.
+// The checks, in the order the player learns of their failures: a
+// destination that fits a path buffer (silently), the entry, the drive's free
+// space, the entry's data, the working buffer. False with the report when
+// one fails (and no buffer kept).
 bool Prepare(const PackageView& package, const char* name, const char* destination, Prepared* p) {
   p->report = {EntryWrite::Failed, 0, {}};
   p->buffer = nullptr;
+  if (!PathFits(destination)) return false;
   uint32_t index = 0;
   if (!FindEntry(package.package, name, &index)) {
     p->report.result = EntryWrite::Missing;
@@ -149,12 +152,8 @@ bool FinishTemporary(Temporary* temporary, const char* destination, const FsTime
 EntryWriteReport WriteEntryInPlace(const PackageView& package, const char* name,
                                    const char* destination, const PlaceCheck& check,
                                    const char* place, const Progress* progress) {
-  if (!PathFits(destination)) return {EntryWrite::Failed, 0, {}};
   Prepared p;
-  if (!Prepare(package, name, destination, &p)) {
-    FreeBlock(p.buffer);
-    return p.report;
-  }
+  if (!Prepare(package, name, destination, &p)) return p.report;
   EntryWrite result = EntryWrite::Failed;
   FsFile* file = nullptr;
   if (place && OpenInPlace(check, destination, place, FsMode::Create, &file) == Opened::Ok) {
@@ -171,12 +170,8 @@ EntryWriteReport WriteEntryInPlace(const PackageView& package, const char* name,
 
 EntryWriteReport WriteEntryReplacing(const PackageView& package, const char* name,
                                      const char* destination) {
-  if (!PathFits(destination)) return {EntryWrite::Failed, 0, {}};
   Prepared p;
-  if (!Prepare(package, name, destination, &p)) {
-    FreeBlock(p.buffer);
-    return p.report;
-  }
+  if (!Prepare(package, name, destination, &p)) return p.report;
   EntryWrite result = EntryWrite::Failed;
   FsInfo old;
   bool exists = FsGetInfo(destination, &old);

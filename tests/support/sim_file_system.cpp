@@ -201,6 +201,21 @@ bool OpenAtAll(int node) {
   return false;
 }
 
+// A new file or folder called name in the folder parent, made now.
+int CreateNode(int parent, const std::string& name, SimNode::Kind kind) {
+  SimState& s = sim.state;
+  SimChange change{SimChange::Create};
+  change.node = static_cast<int>(s.nodes.size());
+  change.created.kind = kind;
+  change.created.parent = parent;
+  change.created.name = name;
+  change.created.attributes = kind == SimNode::File ? kFsArchive : kFsFolder;
+  uint64_t now = s.clock + kTick;
+  change.created.times = {now, now, now};
+  Change(change);
+  return change.node;
+}
+
 FsFile* NewFile(int node, FsMode mode) {
   FsFile* file = new FsFile{node, mode, 0};
   openFiles.push_back(file);
@@ -240,16 +255,7 @@ FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why) {
       Fail(why, FsFailure::Exists);
       return nullptr;
     }
-    SimChange change{SimChange::Create};
-    change.node = static_cast<int>(s.nodes.size());
-    change.created.kind = SimNode::File;
-    change.created.parent = parent;
-    change.created.name = name;
-    change.created.attributes = kFsArchive;
-    uint64_t now = s.clock + kTick;
-    change.created.times = {now, now, now};
-    Change(change);
-    return NewFile(change.node, mode);
+    return NewFile(CreateNode(parent, name, SimNode::File), mode);
   }
   int node = Resolve(s, path, true);
   if (node < 0) {
@@ -415,15 +421,7 @@ bool FsCreateFolder(const char* path) {
   std::string name;
   int parent = ResolveParent(s, path, &name);
   if (parent < 0 || Child(s, parent, name) >= 0) return false;
-  SimChange change{SimChange::Create};
-  change.node = static_cast<int>(s.nodes.size());
-  change.created.kind = SimNode::Folder;
-  change.created.parent = parent;
-  change.created.name = name;
-  change.created.attributes = kFsFolder;
-  uint64_t now = s.clock + kTick;
-  change.created.times = {now, now, now};
-  Change(change);
+  CreateNode(parent, name, SimNode::Folder);
   return true;
 }
 
