@@ -2,7 +2,8 @@
 // work the run hands the window's messages on (it repaints, keeps the wait
 // cursor, and its busy counter drops commands), so the system never takes
 // it for hung, and a progress bar under the status text shows the bytes
-// written over the run's total.
+// written over the run's total. The taskbar button shows the same progress
+// where the system has a taskbar list (Windows 7 and later).
 #pragma once
 
 #include <windows.h>
@@ -18,5 +19,7 @@ void ProgressAdvance(uint64_t bytes);
 // Hands on the messages that wait for the window, unless that was done a
 // moment ago.
 void PumpMessages();
-// Hides the bar (the pages after the run look as they did before).
+// Hides the bar (the pages after the run look as they did before) and
+// clears the taskbar button's progress. When the wizard is not in front,
+// its taskbar button flashes until the player turns to it.
 void ProgressEnd();
