@@ -54,21 +54,20 @@ RECT Rescale(const RECT& r, SIZE from, SIZE to) {
   return {left, top, left + x(r.right - r.left), top + y(r.bottom - r.top)};
 }
 
-// The window around a client area of size at dpi.
-SIZE WindowSize(HWND window, UINT dpi, SIZE client) {
-  using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-  auto adjust = User32Function<AdjustForDpi>("AdjustWindowRectExForDpi");
-  RECT area{0, 0, client.cx, client.cy};
-  DWORD style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
-  DWORD exStyle = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
-  if (adjust && adjust(&area, style, FALSE, exStyle, dpi))
-    return {area.right - area.left, area.bottom - area.top};
-  // Where the system cannot tell, its frame stays as it is.
+// Sizes the window so that its client area is client: with its frame as it
+// is first, then once more by what the frame at the window's scale now
+// takes (the system measures it anew when the window changes size).
+void SetClientSize(HWND window, POINT at, SIZE client) {
   RECT outer, inner;
   GetWindowRect(window, &outer);
   GetClientRect(window, &inner);
-  return {client.cx + (outer.right - outer.left) - inner.right,
-          client.cy + (outer.bottom - outer.top) - inner.bottom};
+  int width = client.cx + (outer.right - outer.left) - inner.right;
+  int height = client.cy + (outer.bottom - outer.top) - inner.bottom;
+  SetWindowPos(window, nullptr, at.x, at.y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  GetClientRect(window, &inner);
+  if (inner.right != client.cx || inner.bottom != client.cy)
+    SetWindowPos(window, nullptr, 0, 0, width + client.cx - inner.right,
+                 height + client.cy - inner.bottom, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
 }
 
 }  // namespace
@@ -123,9 +122,7 @@ void ScaleWindow(HWND dialog, UINT dpi, const RECT& suggested) {
   RECT client;
   GetClientRect(dialog, &client);
   client = Rescale(client, scale.base, base);
-  SIZE size = WindowSize(dialog, dpi, {client.right, client.bottom});
-  SetWindowPos(dialog, nullptr, suggested.left, suggested.top, size.cx, size.cy,
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  SetClientSize(dialog, {suggested.left, suggested.top}, {client.right, client.bottom});
   if (scale.made) DeleteObject(scale.made);
   scale.made = font;
   scale.base = base;

@@ -243,6 +243,7 @@ std::string WizardMismatches(const Step& step, const WizardState& state) {
   expect("focus", state.focus);
   expect("visible", YesNo(state.visible));
   expect("foreground", YesNo(state.foreground));
+  expect("dpi", state.dpi);
   return result;
 }
 
@@ -286,8 +287,9 @@ HWND WaitForWizard(const Step& step, Process& process, bool checkState) {
 }
 
 bool DoWizard(const Step& step) {
-  if (!CheckKeys(step, {"name", "within", "caption", "status", "back", "next", "cancel",
-                        "next-text", "back-text", "cancel-text", "focus", "visible", "foreground"}))
+  if (!CheckKeys(step,
+                 {"name", "within", "caption", "status", "back", "next", "cancel", "next-text",
+                  "back-text", "cancel-text", "focus", "visible", "foreground", "dpi"}))
     return false;
   Process* process = FindUpdater(step);
   return process && WaitForWizard(step, *process, true) != nullptr;
@@ -349,65 +351,12 @@ bool DoWizardAction(const Step& step) {
   return true;
 }
 
-// --- the wizard's window: its scale and its icon -------------------------------
+// --- the game's icon on the wizard -----------------------------------------------
 
-// A function of user32 that older systems lack, or null.
-template <typename Function>
-Function User32Function(const char* name) {
-  FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), name);
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
-}
-
-// wizard-layout [dpi=N]: the wizard is drawn at N DPI (the system's word for
-// the window: 96 for a program that is not aware of the scale), and every
-// control it shows lies inside its client area, none over another.
-bool DoWizardLayout(const Step& step) {
-  if (!CheckKeys(step, {"name", "within", "dpi"})) return false;
-  Process* process = FindUpdater(step);
-  if (!process) return false;
-  HWND wizard = WaitForWizard(step, *process, false);
-  if (!wizard) return false;
-  auto dpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-  std::string dpi = dpiForWindow ? std::to_string(dpiForWindow(wizard)) : "unknown";
-  if (Has(step, "dpi") && Arg(step, "dpi") != dpi)
-    return Fail(step, "the wizard is drawn at " + dpi + " DPI, expected " + Arg(step, "dpi"));
-  RECT client{};
-  GetClientRect(wizard, &client);
-  std::vector<std::pair<std::string, RECT>> controls;
-  for (HWND child = GetWindow(wizard, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-    if (!IsWindowVisible(child)) continue;
-    RECT place{};
-    GetWindowRect(child, &place);
-    MapWindowPoints(nullptr, wizard, reinterpret_cast<POINT*>(&place), 2);
-    std::string name = ClassOf(child) + " " + std::to_string(GetDlgCtrlID(child));
-    auto text = [](const RECT& r) {
-      return "(" + std::to_string(r.left) + "," + std::to_string(r.top) + ")-(" +
-             std::to_string(r.right) + "," + std::to_string(r.bottom) + ")";
-    };
-    if (place.left < 0 || place.top < 0 || place.right > client.right ||
-        place.bottom > client.bottom)
-      return Fail(step,
-                  name + " at " + text(place) + " reaches out of the client area " + text(client));
-    for (const auto& [other, otherPlace] : controls) {
-      RECT both{};
-      if (IntersectRect(&both, &place, &otherPlace))
-        return Fail(step,
-                    name + " at " + text(place) + " overlaps " + other + " at " + text(otherPlace));
-    }
-    controls.push_back({name, place});
-  }
-  Note("wizard at " + dpi + " DPI: client area " + std::to_string(client.right) + "x" +
-       std::to_string(client.bottom) + ", " + std::to_string(controls.size()) +
-       " controls inside it, none over another");
-  return true;
-}
-
-// Pixels (32-bit, top-down rows) of a width x height picture drawn by draw
-// into a memory DC.
+// Pixels (32-bit, top-down rows) of a width x height picture made by draw.
 template <typename Draw>
 std::vector<uint32_t> Picture(int width, int height, Draw draw) {
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
   void* bits = nullptr;
   HDC memory = CreateCompatibleDC(nullptr);
   HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -416,8 +365,7 @@ std::vector<uint32_t> Picture(int width, int height, Draw draw) {
     HGDIOBJ old = SelectObject(memory, bitmap);
     draw(memory);
     GdiFlush();
-    const auto* first = static_cast<const uint32_t*>(bits);
-    pixels.assign(first, first + width * height);
+    pixels.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + width * height);
     SelectObject(memory, old);
     DeleteObject(bitmap);
   }
@@ -425,71 +373,61 @@ std::vector<uint32_t> Picture(int width, int height, Draw draw) {
   return pixels;
 }
 
-// wizard-icon file=ICO [present=yes|no]: the title bar of the wizard shows
-// (or does not show) the icon of the file, at the size of a small icon at
-// the window's scale. Found in the picture of the window, as the player
-// sees it: the window's icon handles cannot be read by another process
-// everywhere.
+// wizard-icon file=ICO [present=yes|no]: the wizard's title bar shows (or
+// does not show) the icon of the file at the small icon's size for the
+// window's scale. Looked for in the picture of the title bar, as the player
+// sees it: Wine does not let another process read a window's icons.
 bool DoWizardIcon(const Step& step) {
   if (!CheckKeys(step, {"name", "within", "file", "present"})) return false;
   Process* process = FindUpdater(step);
-  if (!process) return false;
-  HWND wizard = WaitForWizard(step, *process, false);
+  HWND wizard = process ? WaitForWizard(step, *process, false) : nullptr;
   if (!wizard) return false;
-  auto dpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-  int size = MulDiv(16, dpiForWindow ? static_cast<int>(dpiForWindow(wizard)) : 96, 96);
+  int size = MulDiv(16, static_cast<int>(WindowDpi(wizard)), 96);
   auto icon = static_cast<HICON>(LoadImageW(nullptr, ResolvePath(Arg(step, "file")).c_str(),
                                             IMAGE_ICON, size, size, LR_LOADFROMFILE));
-  if (!icon) return Fail(step, "cannot read the icon file " + Arg(step, "file"));
-  // The icon on black and on white: the pixels alike in both are opaque.
-  auto onBlack = Picture(size, size, [&](HDC dc) {
-    PatBlt(dc, 0, 0, size, size, BLACKNESS);
-    DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
-  });
-  auto onWhite = Picture(size, size, [&](HDC dc) {
-    PatBlt(dc, 0, 0, size, size, WHITENESS);
-    DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
-  });
+  if (!icon) return Fail(step, "cannot read the icon " + Arg(step, "file"));
+  // Drawn on black and on white: the pixels alike in both are opaque.
+  std::vector<uint32_t> drawn[2];
+  for (DWORD background : {BLACKNESS, WHITENESS})
+    drawn[background == WHITENESS] = Picture(size, size, [&](HDC dc) {
+      PatBlt(dc, 0, 0, size, size, background);
+      DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    });
   DestroyIcon(icon);
-  // The title bar: from the window's top to its client area, over the left
-  // half of the window.
   Sleep(300);  // lets the window finish painting
   RECT window{}, client{};
   GetWindowRect(wizard, &window);
   GetClientRect(wizard, &client);
   MapWindowPoints(wizard, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  // The left half of the title bar.
   int width = (window.right - window.left) / 2, height = client.top - window.top;
-  auto bar = Picture(width, height, [&](HDC dc) {
+  std::vector<uint32_t> bar = Picture(width, height, [&](HDC dc) {
     HDC screen = GetDC(nullptr);
     BitBlt(dc, 0, 0, width, height, screen, window.left, window.top, SRCCOPY);
     ReleaseDC(nullptr, screen);
   });
-  auto close = [](uint32_t a, uint32_t b) {
-    for (int shift = 0; shift < 24; shift += 8) {
-      int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
-      if (d > 8 || d < -8) return false;
-    }
+  auto alike = [](uint32_t a, uint32_t b) {
+    for (int shift = 0; shift < 24; shift += 8)
+      if (abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 8)
+        return false;
     return true;
   };
-  if (onBlack.empty() || onWhite.empty() || bar.empty())
-    return Fail(step, "cannot take the pictures to compare");
   bool found = false;
-  for (int y = 0; !found && y + size <= height; ++y) {
+  for (int y = 0; !bar.empty() && !found && y + size <= height; ++y) {
     for (int x = 0; !found && x + size <= width; ++x) {
-      int opaque = 0, alike = 0;
+      int opaque = 0, same = 0;
       for (int i = 0; i < size * size; ++i) {
-        if ((onBlack[i] & 0xFFFFFF) != (onWhite[i] & 0xFFFFFF)) continue;
+        if ((drawn[0][i] & 0xFFFFFF) != (drawn[1][i] & 0xFFFFFF)) continue;
         ++opaque;
-        alike += close(onBlack[i], bar[(y + i / size) * width + x + i % size]);
+        same += alike(drawn[0][i], bar[(y + i / size) * width + x + i % size]);
       }
-      found = opaque > 0 && alike * 50 >= opaque * 49;
+      found = opaque > 0 && same * 50 >= opaque * 49;
     }
   }
-  bool expected = Arg(step, "present", "yes") == "yes";
-  std::string what = "the icon of " + Arg(step, "file") + " at " + std::to_string(size) + " px";
-  if (found != expected)
-    return Fail(step, what + (found ? " is on" : " is not on") + " the wizard's title bar");
-  Note(what + (found ? " is on" : " is not on") + " the wizard's title bar");
+  std::string seen = "the icon of " + Arg(step, "file") + " at " + std::to_string(size) +
+                     " px is " + (found ? "" : "not ") + "on the wizard's title bar";
+  if (found != (Arg(step, "present", "yes") == "yes")) return Fail(step, seen);
+  Note(seen);
   return true;
 }
 
@@ -1227,7 +1165,6 @@ bool RunStep(const Step& step) {
   if (verb == "wizard") return DoWizard(step);
   if (verb == "click" || verb == "command" || verb == "key" || verb == "close" || verb == "hide")
     return DoWizardAction(step);
-  if (verb == "wizard-layout") return DoWizardLayout(step);
   if (verb == "wizard-icon") return DoWizardIcon(step);
   if (verb == "box") return DoBox(step);
   if (verb == "answer") return DoAnswer(step);
@@ -1281,7 +1218,7 @@ int wmain(int argc, wchar_t** argv) {
   driver.startTick = GetTickCount();
   // Windows, their places and their pictures in the display's own pixels,
   // whatever its scale.
-  if (auto aware = User32Function<BOOL(WINAPI*)()>("SetProcessDPIAware")) aware();
+  UseDisplayPixels();
   if (argc != 2) {
     Print("usage: e2e_driver STEPS-FILE");
     return 2;
