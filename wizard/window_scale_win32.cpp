@@ -8,7 +8,7 @@ namespace {
 // The letters whose average width, with the line height, makes a font's
 // dialog base units.
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-constexpr int kSystemDefault = 0x0001;  // DDC_DISABLE_ALL of SetDialogDpiChangeBehavior
+constexpr int kDisableAll = 0x0001;  // DDC_DISABLE_ALL of SetDialogDpiChangeBehavior
 
 struct Scale {
   HWND dialog;
@@ -19,11 +19,11 @@ struct Scale {
 };
 Scale scale{};
 
-// A function of user32 that older systems lack, or null.
-// (No function-local static: its guard would link the C++ library's
-// exception support into the updater.)
+// Looked up once; not a function's static, whose guard would link the C++
+// library's exception support into the updater.
 HMODULE user32 = nullptr;
 
+// A function of user32 that older systems lack, or null.
 template <typename Function>
 Function User32Function(const char* name) {
   if (!user32) user32 = SysLoadLibrary("user32.dll");
@@ -95,7 +95,7 @@ void InitWindowScale(HWND dialog) {
   scale.fontDpi = WindowDpi(dialog);
   using DialogBehavior = BOOL(WINAPI*)(HWND, int, int);
   if (auto behavior = User32Function<DialogBehavior>("SetDialogDpiChangeBehavior"))
-    behavior(dialog, kSystemDefault, kSystemDefault);
+    behavior(dialog, kDisableAll, kDisableAll);
 }
 
 void ScaleWindow(HWND dialog, UINT dpi, const RECT& suggested) {
