@@ -10,6 +10,11 @@
 
 #include <cstdint>
 
+// Readies the system's taskbar list for the wizard (when it opens: making
+// it loads a library, which a run should not stop for), and lets it go
+// (when the wizard closes).
+void ProgressOpenTaskbar();
+void ProgressCloseTaskbar();
 // Shows the bar at its start for a run of total bytes.
 void ProgressBegin(HWND dialog, uint64_t total);
 // More bytes to write than the run knew at its start (a disc copy's files).

@@ -45,13 +45,6 @@ ITaskbarList3* OpenTaskbar() {
   return taskbar;
 }
 
-void CloseTaskbar() {
-  if (!progress.taskbar) return;
-  progress.taskbar->SetProgressState(progress.dialog, TBPF_NOPROGRESS);
-  progress.taskbar->Release();
-  progress.taskbar = nullptr;
-}
-
 // The bar and the taskbar button at the bytes written so far.
 void Show() {
   if (!progress.bar) return;
@@ -89,9 +82,18 @@ void Pump() {
 
 }  // namespace
 
+void ProgressOpenTaskbar() {
+  if (!progress.taskbar) progress.taskbar = OpenTaskbar();
+}
+
+void ProgressCloseTaskbar() {
+  if (progress.taskbar) progress.taskbar->Release();
+  progress.taskbar = nullptr;
+}
+
 void ProgressBegin(HWND dialog, uint64_t total) {
-  CloseTaskbar();
-  progress = {dialog, GetDlgItem(dialog, IDC_PROGRESS), total, 0, 0, nullptr, -1, true};
+  ITaskbarList3* taskbar = progress.taskbar;
+  progress = {dialog, GetDlgItem(dialog, IDC_PROGRESS), total, 0, 0, taskbar, -1, true};
   if (!progress.bar) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
@@ -103,7 +105,6 @@ void ProgressBegin(HWND dialog, uint64_t total) {
                                    nullptr, nullptr);
     if (progress.bar) SendMessageA(progress.bar, PBM_SETRANGE32, 0, kRange);
   }
-  progress.taskbar = OpenTaskbar();
   if (progress.taskbar) progress.taskbar->SetProgressState(dialog, TBPF_NORMAL);
   Show();
   if (progress.bar) ShowWindow(progress.bar, SW_SHOWNA);
@@ -129,7 +130,7 @@ void PumpMessages() {
 void ProgressEnd() {
   if (progress.bar) ShowWindow(progress.bar, SW_HIDE);
   progress.total = progress.done = 0;
-  CloseTaskbar();
+  if (progress.taskbar) progress.taskbar->SetProgressState(progress.dialog, TBPF_NOPROGRESS);
   // A run that ended behind other windows calls for the player: the button
   // (and the caption) flash until the wizard comes to the front.
   if (progress.running && !InFront(progress.dialog)) {

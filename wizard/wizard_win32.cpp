@@ -5,6 +5,7 @@
 #include "app/updater_state.h"
 #include "base/system.h"
 #include "resources/resource_ids.h"
+#include "wizard/run_progress.h"
 #include "wizard/update_run.h"
 #include "wizard/window_icon.h"
 #include "wizard/window_scale.h"
@@ -86,6 +87,7 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_INITDIALOG:
       InitWindowScale(dialog);
       SetWindowIcons(dialog, WindowDpi(dialog));
+      ProgressOpenTaskbar();
       InitWizard(dialog);
       return FALSE;  // no initial keyboard focus
     case WM_DPICHANGED:
@@ -97,6 +99,7 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_DESTROY:
       EndWindowScale();
       FreeWindowIcons();
+      ProgressCloseTaskbar();
       return FALSE;
     case WM_COMMAND:
       // The whole wParam: a click or its keyboard equivalent has

@@ -568,9 +568,8 @@ bool WriteBitmapFile(const std::wstring& path, HDC source, const RECT& area) {
   return ok;
 }
 
-// snapshot path=FILE.bmp: a picture of the screen around the updater's
-// visible windows (the wizard and any box), with a small margin.
-// A picture of the updater's windows in a bitmap file (a 24-bit .bmp).
+// A picture of the screen around the updater's visible windows (the wizard
+// and any box), with a small margin, in a bitmap file.
 bool TakeSnapshot(const Step& step, const Process& process, const std::string& path) {
   Sleep(300);  // lets the windows finish painting
   RECT area{};
@@ -594,6 +593,7 @@ bool TakeSnapshot(const Step& step, const Process& process, const std::string& p
   return true;
 }
 
+// snapshot path=FILE.bmp: that picture.
 bool DoSnapshot(const Step& step) {
   if (!CheckKeys(step, {"name", "path"})) return false;
   Process* process = FindUpdater(step);

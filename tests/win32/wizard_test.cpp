@@ -404,11 +404,13 @@ TEST_F(Wizard, TaskbarButtonMirrorsTheRun) {
     ASSERT_TRUE(
         SUCCEEDED(CoRegisterClassObject(taskbarList, static_cast<IClassFactory*>(&taskbar),
                                         CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie)));
+    ProgressOpenTaskbar();  // as the wizard does when it opens
     IniSection update{"UPDATE", {}};
     update.Set("UpdateFile00", "BIG.DAT");
     if (copy[0]) update.Set("CopyFile00", copy);
     Script(update);
     EXPECT_EQ(Run(), copy[0] ? UpdateOutcome::Failed : UpdateOutcome::Completed);
+    ProgressCloseTaskbar();
     CoRevokeClassObject(cookie);
     EXPECT_EQ(taskbar.window, dialog);
     EXPECT_EQ(taskbar.states, std::vector<TBPFLAG>({TBPF_NORMAL, TBPF_NOPROGRESS})) << copy;
