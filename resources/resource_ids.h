@@ -4,6 +4,8 @@
 
 #define IDD_WIZARD 101   // the wizard dialog template
 #define IDR_PACKAGE 102  // the update package, resource type "UPDATE"
+// The game's icon group, which make-updater --icon writes; the stub has none.
+#define IDI_GAME 1
 
 // Next and Cancel carry the dialog manager's ids for the default and the
 // cancel command, so Enter acts as Next and Escape and the close box as Cancel.

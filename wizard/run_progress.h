@@ -2,13 +2,19 @@
 // work the run hands the window's messages on (it repaints, keeps the wait
 // cursor, and its busy counter drops commands), so the system never takes
 // it for hung, and a progress bar under the status text shows the bytes
-// written over the run's total.
+// written over the run's total. The taskbar button shows the same progress
+// where the system has a taskbar list (Windows 7 and later).
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
+// Readies the system's taskbar list for the wizard (when it opens: making
+// it loads a library, which a run should not stop for), and lets it go
+// (when the wizard closes).
+void ProgressOpenTaskbar();
+void ProgressCloseTaskbar();
 // Shows the bar at its start for a run of total bytes.
 void ProgressBegin(HWND dialog, uint64_t total);
 // More bytes to write than the run knew at its start (a disc copy's files).
@@ -18,5 +24,7 @@ void ProgressAdvance(uint64_t bytes);
 // Hands on the messages that wait for the window, unless that was done a
 // moment ago.
 void PumpMessages();
-// Hides the bar (the pages after the run look as they did before).
+// Hides the bar (the pages after the run look as they did before) and
+// clears the taskbar button's progress. When the wizard is not in front,
+// its taskbar button flashes until the player turns to it.
 void ProgressEnd();

@@ -1,8 +1,11 @@
 #include "wizard/run_progress.h"
 
 #include <commctrl.h>
+#include <objbase.h>
+#include <shobjidl.h>
 
 #include "resources/resource_ids.h"
+#include "wizard/window_scale.h"
 
 namespace {
 
@@ -12,20 +15,52 @@ constexpr int kRange = 10000;  // the bar's positions
 // enough that drawing the bar costs nothing next to the writing.
 constexpr DWORD kPumpIntervalMs = 25;
 
+// The system's taskbar list (CLSID_TaskbarList), whose ITaskbarList3 shows
+// progress on a window's taskbar button (Windows 7 and later).
+constexpr CLSID kTaskbarList = {
+    0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0x00, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
+
 struct Progress {
   HWND dialog;
   HWND bar;
   uint64_t total;
   uint64_t done;
   DWORD lastPump;
+  ITaskbarList3* taskbar;  // null where the system has none
+  int position;            // shown now, of kRange
+  bool running;
 };
 Progress progress{};
 
+ITaskbarList3* OpenTaskbar() {
+  ITaskbarList3* taskbar = nullptr;
+  if (FAILED(CoCreateInstance(kTaskbarList, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ITaskbarList3),
+                              reinterpret_cast<void**>(&taskbar))) ||
+      !taskbar)
+    return nullptr;
+  if (FAILED(taskbar->HrInit())) {
+    taskbar->Release();
+    return nullptr;
+  }
+  return taskbar;
+}
+
+// The bar and the taskbar button at the bytes written so far.
 void Show() {
   if (!progress.bar) return;
   uint64_t total = progress.total ? progress.total : 1;
   uint64_t done = progress.done < total ? progress.done : total;
-  SendMessageA(progress.bar, PBM_SETPOS, static_cast<WPARAM>(done * kRange / total), 0);
+  int position = static_cast<int>(done * kRange / total);
+  SendMessageA(progress.bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  if (progress.taskbar && position != progress.position)
+    progress.taskbar->SetProgressValue(progress.dialog, position, kRange);
+  progress.position = position;
+}
+
+// The player is looking at the wizard or at one of its boxes.
+bool InFront(HWND dialog) {
+  HWND front = GetForegroundWindow();
+  return front && GetAncestor(front, GA_ROOTOWNER) == dialog;
 }
 
 // Hands on every message that waits. Each look at the queue costs a round
@@ -47,20 +82,30 @@ void Pump() {
 
 }  // namespace
 
+void ProgressOpenTaskbar() {
+  if (!progress.taskbar) progress.taskbar = OpenTaskbar();
+}
+
+void ProgressCloseTaskbar() {
+  if (progress.taskbar) progress.taskbar->Release();
+  progress.taskbar = nullptr;
+}
+
 void ProgressBegin(HWND dialog, uint64_t total) {
-  progress = {dialog, GetDlgItem(dialog, IDC_PROGRESS), total, 0, 0};
+  ITaskbarList3* taskbar = progress.taskbar;
+  progress = {dialog, GetDlgItem(dialog, IDC_PROGRESS), total, 0, 0, taskbar, -1, true};
   if (!progress.bar) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     // Under the status text, across its width (dialog units).
-    RECT area{16, 48, 16 + 156, 48 + 10};
-    MapDialogRect(dialog, &area);
+    RECT area = DialogUnitsToPixels(dialog, 16, 48, 156, 10);
     progress.bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD, area.left, area.top,
                                    area.right - area.left, area.bottom - area.top, dialog,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS)),
                                    nullptr, nullptr);
     if (progress.bar) SendMessageA(progress.bar, PBM_SETRANGE32, 0, kRange);
   }
+  if (progress.taskbar) progress.taskbar->SetProgressState(dialog, TBPF_NORMAL);
   Show();
   if (progress.bar) ShowWindow(progress.bar, SW_SHOWNA);
   Pump();
@@ -85,4 +130,12 @@ void PumpMessages() {
 void ProgressEnd() {
   if (progress.bar) ShowWindow(progress.bar, SW_HIDE);
   progress.total = progress.done = 0;
+  if (progress.taskbar) progress.taskbar->SetProgressState(progress.dialog, TBPF_NOPROGRESS);
+  // A run that ended behind other windows calls for the player: the button
+  // (and the caption) flash until the wizard comes to the front.
+  if (progress.running && !InFront(progress.dialog)) {
+    FLASHWINFO flash{sizeof flash, progress.dialog, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
+    FlashWindowEx(&flash);
+  }
+  progress.running = false;
 }

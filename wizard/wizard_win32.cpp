@@ -5,7 +5,10 @@
 #include "app/updater_state.h"
 #include "base/system.h"
 #include "resources/resource_ids.h"
+#include "wizard/run_progress.h"
 #include "wizard/update_run.h"
+#include "wizard/window_icon.h"
+#include "wizard/window_scale.h"
 #include "resources/texts.h"
 
 int32_t pageIndex = 0;
@@ -72,7 +75,7 @@ void TurnPage(HWND dialog, bool back) {
 
 }  // namespace
 
-INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SETCURSOR:
       if (!busy) return FALSE;
@@ -82,8 +85,22 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
       return TRUE;
     case WM_INITDIALOG:
+      InitWindowScale(dialog);
+      SetWindowIcons(dialog, WindowDpi(dialog));
+      ProgressOpenTaskbar();
       InitWizard(dialog);
       return FALSE;  // no initial keyboard focus
+    case WM_DPICHANGED:
+      // Moved to a monitor of another scale: the new DPI in wParam, the
+      // window's suggested place in lParam.
+      ScaleWindow(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+      SetWindowIcons(dialog, LOWORD(wParam));
+      return TRUE;
+    case WM_DESTROY:
+      EndWindowScale();
+      FreeWindowIcons();
+      ProgressCloseTaskbar();
+      return FALSE;
     case WM_COMMAND:
       // The whole wParam: a click or its keyboard equivalent has
       // notification code 0 in the high word.

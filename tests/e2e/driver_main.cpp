@@ -243,6 +243,7 @@ std::string WizardMismatches(const Step& step, const WizardState& state) {
   expect("focus", state.focus);
   expect("visible", YesNo(state.visible));
   expect("foreground", YesNo(state.foreground));
+  expect("dpi", state.dpi);
   return result;
 }
 
@@ -286,8 +287,9 @@ HWND WaitForWizard(const Step& step, Process& process, bool checkState) {
 }
 
 bool DoWizard(const Step& step) {
-  if (!CheckKeys(step, {"name", "within", "caption", "status", "back", "next", "cancel",
-                        "next-text", "back-text", "cancel-text", "focus", "visible", "foreground"}))
+  if (!CheckKeys(step,
+                 {"name", "within", "caption", "status", "back", "next", "cancel", "next-text",
+                  "back-text", "cancel-text", "focus", "visible", "foreground", "dpi"}))
     return false;
   Process* process = FindUpdater(step);
   return process && WaitForWizard(step, *process, true) != nullptr;
@@ -346,6 +348,86 @@ bool DoWizardAction(const Step& step) {
     }
   }
   Note(step.verb + (what.empty() ? "" : " " + what));
+  return true;
+}
+
+// --- the game's icon on the wizard -----------------------------------------------
+
+// Pixels (32-bit, top-down rows) of a width x height picture made by draw.
+template <typename Draw>
+std::vector<uint32_t> Picture(int width, int height, Draw draw) {
+  BITMAPINFO info{{sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+  void* bits = nullptr;
+  HDC memory = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  std::vector<uint32_t> pixels;
+  if (bitmap) {
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    draw(memory);
+    GdiFlush();
+    pixels.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + width * height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  return pixels;
+}
+
+// wizard-icon file=ICO [present=yes|no]: the wizard's title bar shows (or
+// does not show) the icon of the file at the small icon's size for the
+// window's scale. Looked for in the picture of the title bar, as the player
+// sees it: Wine does not let another process read a window's icons.
+bool DoWizardIcon(const Step& step) {
+  if (!CheckKeys(step, {"name", "within", "file", "present"})) return false;
+  Process* process = FindUpdater(step);
+  HWND wizard = process ? WaitForWizard(step, *process, false) : nullptr;
+  if (!wizard) return false;
+  int size = MulDiv(16, static_cast<int>(WindowDpi(wizard)), 96);
+  auto icon = static_cast<HICON>(LoadImageW(nullptr, ResolvePath(Arg(step, "file")).c_str(),
+                                            IMAGE_ICON, size, size, LR_LOADFROMFILE));
+  if (!icon) return Fail(step, "cannot read the icon " + Arg(step, "file"));
+  // Drawn on black and on white: the pixels alike in both are opaque.
+  std::vector<uint32_t> drawn[2];
+  for (DWORD background : {BLACKNESS, WHITENESS})
+    drawn[background == WHITENESS] = Picture(size, size, [&](HDC dc) {
+      PatBlt(dc, 0, 0, size, size, background);
+      DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+    });
+  DestroyIcon(icon);
+  Sleep(300);  // lets the window finish painting
+  RECT window{}, client{};
+  GetWindowRect(wizard, &window);
+  GetClientRect(wizard, &client);
+  MapWindowPoints(wizard, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  // The left half of the title bar.
+  int width = (window.right - window.left) / 2, height = client.top - window.top;
+  std::vector<uint32_t> bar = Picture(width, height, [&](HDC dc) {
+    HDC screen = GetDC(nullptr);
+    BitBlt(dc, 0, 0, width, height, screen, window.left, window.top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+  });
+  auto alike = [](uint32_t a, uint32_t b) {
+    for (int shift = 0; shift < 24; shift += 8)
+      if (abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 8)
+        return false;
+    return true;
+  };
+  bool found = false;
+  for (int y = 0; !bar.empty() && !found && y + size <= height; ++y) {
+    for (int x = 0; !found && x + size <= width; ++x) {
+      int opaque = 0, same = 0;
+      for (int i = 0; i < size * size; ++i) {
+        if ((drawn[0][i] & 0xFFFFFF) != (drawn[1][i] & 0xFFFFFF)) continue;
+        ++opaque;
+        same += alike(drawn[0][i], bar[(y + i / size) * width + x + i % size]);
+      }
+      found = opaque > 0 && same * 50 >= opaque * 49;
+    }
+  }
+  std::string seen = "the icon of " + Arg(step, "file") + " at " + std::to_string(size) +
+                     " px is " + (found ? "" : "not ") + "on the wizard's title bar";
+  if (found != (Arg(step, "present", "yes") == "yes")) return Fail(step, seen);
+  Note(seen);
   return true;
 }
 
@@ -486,16 +568,13 @@ bool WriteBitmapFile(const std::wstring& path, HDC source, const RECT& area) {
   return ok;
 }
 
-// snapshot path=FILE.bmp: a picture of the screen around the updater's
-// visible windows (the wizard and any box), with a small margin.
-bool DoSnapshot(const Step& step) {
-  if (!CheckKeys(step, {"name", "path"})) return false;
-  Process* process = FindUpdater(step);
-  if (!process) return false;
+// A picture of the screen around the updater's visible windows (the wizard
+// and any box), with a small margin, in a bitmap file.
+bool TakeSnapshot(const Step& step, const Process& process, const std::string& path) {
   Sleep(300);  // lets the windows finish painting
   RECT area{};
   bool any = false;
-  for (HWND window : ProcessWindows(process->info.dwProcessId)) {
+  for (HWND window : ProcessWindows(process.info.dwProcessId)) {
     if (!IsWindowVisible(window)) continue;
     RECT rect{};
     GetWindowRect(window, &rect);
@@ -507,11 +586,18 @@ bool DoSnapshot(const Step& step) {
   RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   IntersectRect(&area, &area, &screen);
   HDC screenDc = GetDC(nullptr);
-  bool ok = WriteBitmapFile(ResolvePath(Arg(step, "path")), screenDc, area);
+  bool ok = WriteBitmapFile(ResolvePath(path), screenDc, area);
   ReleaseDC(nullptr, screenDc);
-  if (!ok) return Fail(step, "cannot write " + Arg(step, "path"));
-  Note("snapshot " + Arg(step, "path"));
+  if (!ok) return Fail(step, "cannot write " + path);
+  Note("snapshot " + path);
   return true;
+}
+
+// snapshot path=FILE.bmp: that picture.
+bool DoSnapshot(const Step& step) {
+  if (!CheckKeys(step, {"name", "path"})) return false;
+  Process* process = FindUpdater(step);
+  return process && TakeSnapshot(step, *process, Arg(step, "path"));
 }
 
 // --- the game window ----------------------------------------------------------
@@ -997,9 +1083,10 @@ DWORD WINAPI ThrottleLoop(void* parameter) {
 // second and the system never takes it for hung; its progress bar is shown,
 // never goes back and advances at least N times (default 3); afterwards the
 // bar is hidden. slow=yes lets the updater's thread run a ninth of the
-// time meanwhile.
+// time meanwhile. snapshot=FILE.bmp: a picture of the run once its bar has
+// advanced twice.
 bool DoWatchRun(const Step& step) {
-  if (!CheckKeys(step, {"name", "within", "status", "min-steps", "slow"})) return false;
+  if (!CheckKeys(step, {"name", "within", "status", "min-steps", "slow", "snapshot"})) return false;
   Process* process = FindUpdater(step);
   if (!process) return false;
   HWND wizard = WaitForWizard(step, *process, false);
@@ -1009,6 +1096,7 @@ bool DoWatchRun(const Step& step) {
   DWORD deadline = GetTickCount() + WithinMs(step);
   DWORD slowest = 0;
   int steps = 0, polls = 0;
+  bool snapped = false;
   LRESULT last = -1;
   Throttle throttle{process->info.hThread, false};
   HANDLE throttler = Arg(step, "slow") == "yes"
@@ -1044,6 +1132,10 @@ bool DoWatchRun(const Step& step) {
       if (position < last) return Fail(step, "the progress bar went back");
       if (last >= 0 && position > last) ++steps;
       last = position;
+      if (steps == 2 && Has(step, "snapshot") && !snapped) {
+        snapped = true;
+        if (!TakeSnapshot(step, *process, Arg(step, "snapshot"))) return false;
+      }
     }
     wchar_t status[512] = {};
     GetWindowTextW(GetDlgItem(wizard, kStatusId), status, 512);
@@ -1073,6 +1165,7 @@ bool RunStep(const Step& step) {
   if (verb == "wizard") return DoWizard(step);
   if (verb == "click" || verb == "command" || verb == "key" || verb == "close" || verb == "hide")
     return DoWizardAction(step);
+  if (verb == "wizard-icon") return DoWizardIcon(step);
   if (verb == "box") return DoBox(step);
   if (verb == "answer") return DoAnswer(step);
   if (verb == "no-box") return DoNoBox(step);
@@ -1123,6 +1216,9 @@ bool EndLeftovers() {
 
 int wmain(int argc, wchar_t** argv) {
   driver.startTick = GetTickCount();
+  // Windows, their places and their pictures in the display's own pixels,
+  // whatever its scale.
+  UseDisplayPixels();
   if (argc != 2) {
     Print("usage: e2e_driver STEPS-FILE");
     return 2;

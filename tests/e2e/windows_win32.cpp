@@ -114,7 +114,19 @@ WizardState ReadWizard(HWND wizard) {
   state.focus = FocusName(wizard);
   state.visible = IsWindowVisible(wizard);
   state.foreground = GetForegroundWindow() == wizard;
+  state.dpi = std::to_string(WindowDpi(wizard));
   return state;
+}
+
+UINT WindowDpi(HWND window) {
+  FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow");
+  auto dpiForWindow = reinterpret_cast<UINT(WINAPI*)(HWND)>(reinterpret_cast<void*>(found));
+  return dpiForWindow ? dpiForWindow(window) : 96;
+}
+
+void UseDisplayPixels() {
+  FARPROC found = GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDPIAware");
+  if (found) reinterpret_cast<BOOL(WINAPI*)()>(reinterpret_cast<void*>(found))();
 }
 
 BoxState ReadBox(HWND box) {

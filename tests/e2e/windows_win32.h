@@ -38,8 +38,15 @@ struct WizardState {
   std::string focus;  // "next", "back", "cancel", "none" or "other"
   bool visible = false;
   bool foreground = false;
+  std::string dpi;  // as the system tells: "96" for a program not aware of the scale
 };
 WizardState ReadWizard(HWND wizard);
+
+// The DPI a window is drawn at, as the system tells (96 where it cannot).
+UINT WindowDpi(HWND window);
+// This program sees windows, their places and pictures in the display's
+// own pixels, whatever its scale.
+void UseDisplayPixels();
 
 struct BoxState {
   bool readable = false;

@@ -5,7 +5,10 @@
 // folder.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <objbase.h>
+#include <shobjidl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "app/updater_state.h"
 #include "base/system.h"
 #include "config/install_description.h"
+#include "config/update_items.h"
 #include "package/block.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
@@ -21,7 +25,9 @@
 #include "tests/support/message_boxes_win32.h"
 #include "tests/support/test_files.h"
 #include "wizard/dialog_font.h"
+#include "wizard/run_progress.h"
 #include "wizard/update_run.h"
+#include "wizard/window_scale.h"
 #include "wizard/wizard.h"
 
 namespace {
@@ -261,4 +267,156 @@ TEST_F(Wizard, ItemsWithoutADiscComeFromTheProgramsFolder) {
   DeleteFileA((module + "\\" + file).c_str());
   DeleteFileA((module + "\\" + dir + "\\IN.TXT").c_str());
   RemoveDirectoryA((module + "\\" + dir).c_str());
+}
+
+namespace {
+
+// The window's size and every control's place in it, in pixels.
+std::vector<RECT> Places(HWND dialog) {
+  RECT window;
+  GetWindowRect(dialog, &window);
+  std::vector<RECT> places{{0, 0, window.right - window.left, window.bottom - window.top}};
+  for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    places.emplace_back();
+    GetWindowRect(child, &places.back());
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&places.back()), 2);
+  }
+  return places;
+}
+
+int IconSize(HWND window, WPARAM kind) {
+  ICONINFO info{};
+  if (!GetIconInfo(reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, kind, 0)), &info))
+    return 0;
+  BITMAP bitmap{};
+  GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return bitmap.bmWidth;
+}
+
+}  // namespace
+
+// Moved to monitors of other scales, the wizard is drawn as the dialog
+// manager makes it there: the template's 10-point font at that DPI, the
+// game's icons (this program carries the sample game's) at that scale,
+// the shortage text's two lines inside the status text, the bar inside the
+// window. Back at the first scale, not a pixel has moved.
+TEST_F(Wizard, FollowsTheDisplaysScale) {
+  char shortage[kTextCapacity];
+  FormatShortageText(shortage, "C:", 0xFFFFFFFF, true);
+  SetStatusText(dialog, "%s", shortage);
+  ProgressBegin(dialog, 100);
+  std::vector<RECT> start = Places(dialog);
+  for (UINT dpi : {144u, 192u, WindowDpi(dialog)}) {
+    RECT suggested{50, 40, 0, 0};
+    SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    HWND status = GetDlgItem(dialog, IDC_STATUS);
+    auto font = reinterpret_cast<HFONT>(SendMessageW(status, WM_GETFONT, 0, 0));
+    LOGFONTW described{};
+    GetObjectW(font, sizeof described, &described);
+    EXPECT_EQ(described.lfHeight, -MulDiv(10, dpi, 72)) << dpi;
+    EXPECT_EQ(IconSize(dialog, ICON_SMALL), MulDiv(16, dpi, 96)) << dpi;
+    EXPECT_EQ(IconSize(dialog, ICON_BIG), MulDiv(32, dpi, 96)) << dpi;
+    RECT text, client, bar;
+    GetClientRect(status, &text);
+    LONG height = text.bottom;
+    wchar_t wide[kTextCapacity];
+    GetWindowTextW(status, wide, kTextCapacity);
+    HDC dc = GetDC(status);
+    HGDIOBJ old = SelectObject(dc, font);
+    DrawTextW(dc, wide, -1, &text, DT_CALCRECT | DT_WORDBREAK);
+    SelectObject(dc, old);
+    ReleaseDC(status, dc);
+    EXPECT_LE(text.bottom, height) << dpi;
+    GetClientRect(dialog, &client);
+    GetWindowRect(GetDlgItem(dialog, IDC_PROGRESS), &bar);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&bar), 2);
+    EXPECT_TRUE(bar.right <= client.right && bar.bottom <= client.bottom) << dpi;
+  }
+  std::vector<RECT> end = Places(dialog);
+  ASSERT_EQ(end.size(), start.size());
+  for (size_t i = 0; i < end.size(); ++i) EXPECT_TRUE(EqualRect(&end[i], &start[i])) << i;
+  ProgressEnd();
+}
+
+namespace {
+
+// The system's taskbar list as the run finds it in this process
+// (CoRegisterClassObject): it notes what the run asks of it.
+struct FakeTaskbar : ITaskbarList3, IClassFactory {
+  std::vector<TBPFLAG> states;
+  std::vector<ULONGLONG> positions;  // of 10000
+  HWND window = nullptr;
+  STDMETHODIMP QueryInterface(REFIID id, void** out) override {
+    *out = id == __uuidof(ITaskbarList3) ? static_cast<void*>(static_cast<ITaskbarList3*>(this))
+           : id == IID_IClassFactory     ? static_cast<void*>(static_cast<IClassFactory*>(this))
+                                         : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP CreateInstance(IUnknown*, REFIID id, void** out) override {
+    return QueryInterface(id, out);
+  }
+  STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+  STDMETHODIMP HrInit() override { return S_OK; }
+  STDMETHODIMP SetProgressValue(HWND to, ULONGLONG done, ULONGLONG total) override {
+    window = to;
+    positions.push_back(done * 10000 / total);
+    return S_OK;
+  }
+  STDMETHODIMP SetProgressState(HWND to, TBPFLAG state) override {
+    window = to;
+    states.push_back(state);
+    return S_OK;
+  }
+  STDMETHODIMP AddTab(HWND) override { return S_OK; }
+  STDMETHODIMP DeleteTab(HWND) override { return S_OK; }
+  STDMETHODIMP ActivateTab(HWND) override { return S_OK; }
+  STDMETHODIMP SetActiveAlt(HWND) override { return S_OK; }
+  STDMETHODIMP MarkFullscreenWindow(HWND, WINBOOL) override { return S_OK; }
+  STDMETHODIMP RegisterTab(HWND, HWND) override { return S_OK; }
+  STDMETHODIMP UnregisterTab(HWND) override { return S_OK; }
+  STDMETHODIMP SetTabOrder(HWND, HWND) override { return S_OK; }
+  STDMETHODIMP SetTabActive(HWND, HWND, DWORD) override { return S_OK; }
+  STDMETHODIMP ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override { return S_OK; }
+  STDMETHODIMP ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override { return S_OK; }
+  STDMETHODIMP ThumbBarSetImageList(HWND, HIMAGELIST) override { return S_OK; }
+  STDMETHODIMP SetOverlayIcon(HWND, HICON, LPCWSTR) override { return S_OK; }
+  STDMETHODIMP SetThumbnailTooltip(HWND, LPCWSTR) override { return S_OK; }
+  STDMETHODIMP SetThumbnailClip(HWND, RECT*) override { return S_OK; }
+};
+
+}  // namespace
+
+// The wizard's taskbar button shows the run's progress from its start, its
+// positions never going back, and none once the run has ended, completed
+// or failed (a copy item on a disc that cannot be).
+TEST_F(Wizard, TaskbarButtonMirrorsTheRun) {
+  const CLSID taskbarList = {
+      0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
+  ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+  Package({{"BIG.DAT", std::string(3 << 20, 'b')}});
+  for (const char* copy : {"", "A:MOVIE"}) {
+    FakeTaskbar taskbar;
+    DWORD cookie = 0;
+    ASSERT_TRUE(
+        SUCCEEDED(CoRegisterClassObject(taskbarList, static_cast<IClassFactory*>(&taskbar),
+                                        CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie)));
+    ProgressOpenTaskbar();  // as the wizard does when it opens
+    IniSection update{"UPDATE", {}};
+    update.Set("UpdateFile00", "BIG.DAT");
+    if (copy[0]) update.Set("CopyFile00", copy);
+    Script(update);
+    EXPECT_EQ(Run(), copy[0] ? UpdateOutcome::Failed : UpdateOutcome::Completed);
+    ProgressCloseTaskbar();
+    CoRevokeClassObject(cookie);
+    EXPECT_EQ(taskbar.window, dialog);
+    EXPECT_EQ(taskbar.states, std::vector<TBPFLAG>({TBPF_NORMAL, TBPF_NOPROGRESS})) << copy;
+    ASSERT_FALSE(taskbar.positions.empty()) << copy;
+    EXPECT_TRUE(std::is_sorted(taskbar.positions.begin(), taskbar.positions.end())) << copy;
+    EXPECT_LE(taskbar.positions.back(), 10000u) << copy;
+  }
+  CoUninitialize();
 }
