@@ -29,6 +29,11 @@ struct Progress {
   ITaskbarList3* taskbar;  // null where the system has none
   int position;            // shown now, of kRange
   bool running;
+  // Where the bar stood, and the bytes done, when the total last grew: the
+  // rest of the bar is shared out over the rest of the bytes from there, so
+  // that more bytes to write never move it back.
+  int fromPosition;
+  uint64_t fromDone;
 };
 Progress progress{};
 
@@ -48,9 +53,12 @@ ITaskbarList3* OpenTaskbar() {
 // The bar and the taskbar button at the bytes written so far.
 void Show() {
   if (!progress.bar) return;
-  uint64_t total = progress.total ? progress.total : 1;
-  uint64_t done = progress.done < total ? progress.done : total;
-  int position = static_cast<int>(done * kRange / total);
+  uint64_t total = progress.total > progress.fromDone ? progress.total - progress.fromDone : 0;
+  uint64_t done = progress.done > progress.fromDone ? progress.done - progress.fromDone : 0;
+  if (done > total) done = total;
+  int left = kRange - progress.fromPosition;
+  int position = progress.fromPosition +
+                 (total ? static_cast<int>(done * static_cast<uint64_t>(left) / total) : 0);
   SendMessageA(progress.bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
   if (progress.taskbar && position != progress.position)
     progress.taskbar->SetProgressValue(progress.dialog, position, kRange);
@@ -93,7 +101,7 @@ void ProgressCloseTaskbar() {
 
 void ProgressBegin(HWND dialog, uint64_t total) {
   ITaskbarList3* taskbar = progress.taskbar;
-  progress = {dialog, GetDlgItem(dialog, IDC_PROGRESS), total, 0, 0, taskbar, -1, true};
+  progress = {dialog, GetDlgItem(dialog, IDC_PROGRESS), total, 0, 0, taskbar, -1, true, 0, 0};
   if (!progress.bar) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
@@ -112,6 +120,10 @@ void ProgressBegin(HWND dialog, uint64_t total) {
 }
 
 void ProgressAddTotal(uint64_t bytes) {
+  if (progress.position > 0) {
+    progress.fromPosition = progress.position;
+    progress.fromDone = progress.done;
+  }
   progress.total += bytes;
   Show();
 }
