@@ -24,6 +24,13 @@ void ProgressAdvance(uint64_t bytes);
 // Hands on the messages that wait for the window, unless that was done a
 // moment ago.
 void PumpMessages();
+// The run has failed: while its boxes show, the taskbar button shows the
+// progress in the system's failure colour (ProgressEnd clears it).
+void ProgressFailing();
+// The run waits for the player (a disc to insert): the taskbar button shows
+// the progress as paused until ProgressResume.
+void ProgressPause();
+void ProgressResume();
 // Hides the bar (the pages after the run look as they did before) and
 // clears the taskbar button's progress. When the wizard is not in front,
 // its taskbar button flashes until the player turns to it.

@@ -139,6 +139,16 @@ void PumpMessages() {
   if (GetTickCount() - progress.lastPump >= kPumpIntervalMs) Pump();
 }
 
+namespace {
+void SetTaskbarState(TBPFLAG state) {
+  if (progress.taskbar && progress.running) progress.taskbar->SetProgressState(progress.dialog, state);
+}
+}  // namespace
+
+void ProgressFailing() { SetTaskbarState(TBPF_ERROR); }
+void ProgressPause() { SetTaskbarState(TBPF_PAUSED); }
+void ProgressResume() { SetTaskbarState(TBPF_NORMAL); }
+
 void ProgressEnd() {
   if (progress.bar) ShowWindow(progress.bar, SW_HIDE);
   progress.total = progress.done = 0;

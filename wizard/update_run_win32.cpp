@@ -46,6 +46,7 @@ uint32_t ReadUpdateInt(Run& run, const char* key) {
 }
 
 UpdateOutcome FailureExit(Run& run) {
+  ProgressFailing();
   if (run.failure[0]) ShowUpdateError(run.failure);
   // The installation goes back to what it was before the run; a restore
   // that cannot be finished keeps the journal for the next start.
@@ -61,6 +62,7 @@ UpdateOutcome CopyFailure(Run& run, const CopyItem& item) {
 }
 
 UpdateOutcome WriteFailure(Run& run) {
+  ProgressFailing();
   ShowUpdateError(kTextWriteFailed);
   return FailureExit(run);
 }
@@ -98,8 +100,10 @@ bool FindDisc(Run& run, int32_t disc) {
       }
     }
     FormatText(run.value, kTextInsertDisc, updaterState.gameTitle, disc);
-    if (SysMessageBox(run.dialog, run.value, updaterState.caption, MB_OKCANCEL) != IDOK)
-      return false;
+    ProgressPause();
+    bool inserted = SysMessageBox(run.dialog, run.value, updaterState.caption, MB_OKCANCEL) == IDOK;
+    ProgressResume();
+    if (!inserted) return false;
   }
 }
 
@@ -176,6 +180,7 @@ UpdateOutcome RunWith(Run& run) {
   for (int i = 0; i < lists.updateCount; ++i) {
     EntryWriteReport report = WriteUpdateItem(&engine, i, &progress);
     if (report.result != EntryWrite::Written) {
+      ProgressFailing();
       ShowEntryWriteBoxes(report);
       return WriteFailure(run);
     }
