@@ -13,6 +13,9 @@
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
 #endif
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
 
 // The DPI the window is drawn at: its monitor's where the system tells,
 // else the system's.
@@ -23,6 +26,10 @@ void InitWindowScale(HWND dialog);
 // WM_DPICHANGED: the dialog drawn at dpi, its top-left corner where the
 // system suggests.
 void ScaleWindow(HWND dialog, UINT dpi, const RECT& suggested);
+// WM_GETDPISCALEDSIZE: the window's size at dpi as ScaleWindow will make it
+// (the system then places the window by that size while it is dragged
+// across monitors); false where it cannot be told.
+bool ScaledWindowSize(HWND dialog, UINT dpi, SIZE& size);
 // A control's place in dialog units (left, top, width, height) in pixels of
 // the dialog's font now, rounded as the dialog manager rounds.
 RECT DialogUnitsToPixels(HWND dialog, int x, int y, int width, int height);

@@ -45,6 +45,21 @@ SIZE FontBaseUnits(HWND window, HFONT font) {
   return base;
 }
 
+// The dialog's font made at dpi, as the dialog manager makes it for the
+// template's point size, and its base units; null when it cannot be made.
+HFONT FontAt(HWND dialog, UINT dpi, SIZE& base) {
+  LOGFONTW described = scale.font;
+  int points = MulDiv(-scale.font.lfHeight, 72, static_cast<int>(scale.fontDpi));
+  described.lfHeight = -MulDiv(points, static_cast<int>(dpi), 72);
+  HFONT font = SysCreateFont(described);
+  base = font ? FontBaseUnits(dialog, font) : SIZE{0, 0};
+  if (font && (base.cx <= 0 || base.cy <= 0)) {
+    DeleteObject(font);
+    font = nullptr;
+  }
+  return font;
+}
+
 // Pixels placed in dialog units of base `from`, placed again in base `to`.
 // The way back to dialog units is exact while a unit is a pixel or more.
 RECT Rescale(const RECT& r, SIZE from, SIZE to) {
@@ -100,16 +115,9 @@ void InitWindowScale(HWND dialog) {
 
 void ScaleWindow(HWND dialog, UINT dpi, const RECT& suggested) {
   if (dialog != scale.dialog || dpi == 0) return;
-  // The dialog manager's height for the template's point size.
-  LOGFONTW described = scale.font;
-  int points = MulDiv(-scale.font.lfHeight, 72, static_cast<int>(scale.fontDpi));
-  described.lfHeight = -MulDiv(points, static_cast<int>(dpi), 72);
-  HFONT font = SysCreateFont(described);
-  SIZE base = font ? FontBaseUnits(dialog, font) : SIZE{0, 0};
-  if (base.cx <= 0 || base.cy <= 0) {
-    if (font) DeleteObject(font);
-    return;
-  }
+  SIZE base;
+  HFONT font = FontAt(dialog, dpi, base);
+  if (!font) return;
   for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     RECT place;
     GetWindowRect(child, &place);
@@ -127,6 +135,24 @@ void ScaleWindow(HWND dialog, UINT dpi, const RECT& suggested) {
   scale.made = font;
   scale.base = base;
   RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
+bool ScaledWindowSize(HWND dialog, UINT dpi, SIZE& size) {
+  if (dialog != scale.dialog || dpi == 0) return false;
+  using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  auto adjust = User32Function<AdjustForDpi>("AdjustWindowRectExForDpi");
+  SIZE base;
+  HFONT font = adjust ? FontAt(dialog, dpi, base) : nullptr;
+  if (!font) return false;
+  DeleteObject(font);
+  RECT client;
+  GetClientRect(dialog, &client);
+  RECT outer = Rescale(client, scale.base, base);
+  if (!adjust(&outer, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
+              static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)), dpi))
+    return false;
+  size = {outer.right - outer.left, outer.bottom - outer.top};
+  return true;
 }
 
 RECT DialogUnitsToPixels(HWND dialog, int x, int y, int width, int height) {

@@ -96,6 +96,12 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       ScaleWindow(dialog, LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       SetWindowIcons(dialog, LOWORD(wParam));
       return TRUE;
+    case WM_GETDPISCALEDSIZE:
+      // Before WM_DPICHANGED: the size the window will take at the new DPI.
+      if (!ScaledWindowSize(dialog, static_cast<UINT>(wParam), *reinterpret_cast<SIZE*>(lParam)))
+        return FALSE;
+      SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);
+      return TRUE;
     case WM_DESTROY:
       EndWindowScale();
       FreeWindowIcons();
