@@ -28,8 +28,8 @@ struct JournalRecord {
   uint64_t times[3];       // MovedAside, FolderTimes: creation, last access, last write (FILETIME)
   const char* path;        // NUL-terminated, inside the journal's bytes when read back
   const char* aside;       // MovedAside: the original's name in the work folder; "" otherwise
-  const char* place;       // where the folder holding path lay (none reads as "")
-  const char* asidePlace;  // MovedAside: where the work folder lay (none reads as "")
+  const char* place = "";       // where the folder holding path lay
+  const char* asidePlace = "";  // MovedAside: where the work folder lay
 };
 
 // Every journal starts with these bytes.

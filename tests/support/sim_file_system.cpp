@@ -29,6 +29,12 @@ constexpr uint64_t kTick = 10000000;  // one second of FILETIME
 std::vector<FsFile*> openFiles;
 int openListings = 0;
 
+SimChange ChangeOf(SimChange::Kind kind) {
+  SimChange change;
+  change.kind = kind;
+  return change;
+}
+
 std::vector<std::string> Split(const std::string& path) {
   std::vector<std::string> names;
   std::string name;
@@ -204,7 +210,7 @@ bool OpenAtAll(int node) {
 // A new file or folder called name in the folder parent, made now.
 int CreateNode(int parent, const std::string& name, SimNode::Kind kind) {
   SimState& s = sim.state;
-  SimChange change{SimChange::Create};
+  SimChange change = ChangeOf(SimChange::Create);
   change.node = static_cast<int>(s.nodes.size());
   change.created.kind = kind;
   change.created.parent = parent;
@@ -296,7 +302,7 @@ bool FsRead(FsFile* file, uint64_t offset, void* data, uint32_t length, uint32_t
 
 bool FsWrite(FsFile* file, const void* data, uint32_t length) {
   if (!Call("write", NodeText(file->node)) || !Living(sim.state, file->node)) return false;
-  SimChange change{SimChange::Write};
+  SimChange change = ChangeOf(SimChange::Write);
   change.node = file->node;
   change.offset = file->writeAt;
   change.bytes.assign(static_cast<const char*>(data), length);
@@ -307,7 +313,7 @@ bool FsWrite(FsFile* file, const void* data, uint32_t length) {
 
 bool FsFlush(FsFile* file) {
   if (!Call("flush", NodeText(file->node))) return false;
-  SimChange change{SimChange::Flush};
+  SimChange change = ChangeOf(SimChange::Flush);
   change.node = file->node;
   Change(change);
   return true;
@@ -321,7 +327,7 @@ bool FsFileInfo(FsFile* file, FsInfo* info) {
 
 bool FsSetInfo(FsFile* file, uint32_t attributes, const FsTimes* times) {
   if (!Call("setinfo", NodeText(file->node)) || !Living(sim.state, file->node)) return false;
-  SimChange change{SimChange::SetInfo};
+  SimChange change = ChangeOf(SimChange::SetInfo);
   change.node = file->node;
   change.attributes = attributes;
   change.hasTimes = times != nullptr;
@@ -346,7 +352,7 @@ bool FsRename(FsFile* file, const char* to, bool replace) {
         (n.attributes & kFsReadOnly) || OpenAtAll(there))
       return false;
   }
-  SimChange change{SimChange::Rename};
+  SimChange change = ChangeOf(SimChange::Rename);
   change.node = file->node;
   change.parent = parent;
   change.name = name;
@@ -365,7 +371,7 @@ bool FsDelete(FsFile* file) {
       if (s.nodes[i].alive && s.nodes[i].parent == file->node) ok = false;
   }
   if (ok) {
-    SimChange change{SimChange::Delete};
+    SimChange change = ChangeOf(SimChange::Delete);
     change.node = file->node;
     Change(change);
   }
