@@ -11,6 +11,12 @@
 target_compile_options(updatercore PRIVATE -Os -fno-exceptions -fno-rtti
                        -fno-asynchronous-unwind-tables -ffunction-sections)
 target_compile_options(fa2core PRIVATE -ffunction-sections)
+# The core's code besides the decoder runs a few times per update (the
+# scripts, the package's directory, paths, the journal's records): there small
+# beats fast. The decoder and the compressor stay built for speed.
+set(small_core_sources ${core_sources})
+list(FILTER small_core_sources EXCLUDE REGEX "package/(de)?compress\\.cpp$")
+set_source_files_properties(${small_core_sources} PROPERTIES COMPILE_OPTIONS -Os)
 # The linker keeps all unwind tables (.eh_frame, .pdata, .xdata) and with
 # them every function of each linked object that has them, used or not. So
 # the core files the updater uses hold no std::string or std::vector code:
