@@ -391,8 +391,9 @@ struct FakeTaskbar : ITaskbarList3, IClassFactory {
 }  // namespace
 
 // The wizard's taskbar button shows the run's progress from its start, its
-// positions never going back, and none once the run has ended, completed
-// or failed (a copy item on a disc that cannot be).
+// positions never going back, in the failure colour while a failure's boxes
+// show, and none once the run has ended, completed or failed (a copy item on
+// a disc that cannot be).
 TEST_F(Wizard, TaskbarButtonMirrorsTheRun) {
   const CLSID taskbarList = {
       0x56FDF344, 0xFD6D, 0x11D0, {0x95, 0x8A, 0, 0x60, 0x97, 0xC9, 0xA0, 0x90}};
@@ -413,7 +414,9 @@ TEST_F(Wizard, TaskbarButtonMirrorsTheRun) {
     ProgressCloseTaskbar();
     CoRevokeClassObject(cookie);
     EXPECT_EQ(taskbar.window, dialog);
-    EXPECT_EQ(taskbar.states, std::vector<TBPFLAG>({TBPF_NORMAL, TBPF_NOPROGRESS})) << copy;
+    std::vector<TBPFLAG> states{TBPF_NORMAL, TBPF_NOPROGRESS};
+    if (copy[0]) states.insert(states.begin() + 1, TBPF_ERROR);
+    EXPECT_EQ(taskbar.states, states) << copy;
     ASSERT_FALSE(taskbar.positions.empty()) << copy;
     EXPECT_TRUE(std::is_sorted(taskbar.positions.begin(), taskbar.positions.end())) << copy;
     EXPECT_LE(taskbar.positions.back(), 10000u) << copy;
