@@ -414,8 +414,9 @@ TEST_F(Wizard, TaskbarButtonMirrorsTheRun) {
     ProgressCloseTaskbar();
     CoRevokeClassObject(cookie);
     EXPECT_EQ(taskbar.window, dialog);
-    std::vector<TBPFLAG> states{TBPF_NORMAL, TBPF_NOPROGRESS};
-    if (copy[0]) states.insert(states.begin() + 1, TBPF_ERROR);
+    const std::vector<TBPFLAG> states = copy[0]
+                                            ? std::vector{TBPF_NORMAL, TBPF_ERROR, TBPF_NOPROGRESS}
+                                            : std::vector{TBPF_NORMAL, TBPF_NOPROGRESS};
     EXPECT_EQ(taskbar.states, states) << copy;
     ASSERT_FALSE(taskbar.positions.empty()) << copy;
     EXPECT_TRUE(std::is_sorted(taskbar.positions.begin(), taskbar.positions.end())) << copy;
