@@ -105,6 +105,9 @@ FA2_SIGN_PASSWORD=wrong expect_failure "wrong PKCS#12 password" 1 -- --sign-pkcs
 expect_failure "a signed stub" 1 -- --build "$work/signed" good.fa2 OUT.EXE
 expect_failure "unknown architecture" 2 -- --arch arm good.fa2 OUT.EXE
 expect_failure "one argument" 2 -- good.fa2
+# A tool that fails with no "fa2: " line of its own (a lost Wine client).
+printf '#!/bin/sh\necho "wine went away" >&2\nexit 3\n' >mute-fa2 && chmod +x mute-fa2
+FA2_TOOL=$work/mute-fa2 expect_failure "a tool failing without its reason" 1 -- good.fa2 OUT.EXE
 
 # A script with an error: its findings, then the one refusal line; nothing written.
 printf 'old' >OUT.EXE
