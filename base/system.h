@@ -55,7 +55,17 @@ int FormatText(char (&buffer)[N], const char* format, auto... args) {
   return FormatText(buffer, N, format, args...);
 }
 
+// Loads the system DLL called name (a bare file name) from the system
+// folder, whatever the search path says; nullptr when it cannot.
 HMODULE SysLoadLibrary(const char* name);
+// The function name of the system DLL dll, loaded by SysLoadLibrary (and
+// kept loaded); nullptr when the system lacks either. The one way the
+// program looks up system functions at run time.
+void* SysSystemFunction(const char* dll, const char* name);
+// The program's first act: DLLs are searched for in the system folder only,
+// never in the program's own folder, where a Downloads folder may hold
+// planted ones, nor in the current one.
+void SysRestrictDllSearch();
 // Turns on the system's redirection guard for the process where it has one
 // (Windows 10 22H2 and later): from then on the process follows no junction
 // or symbolic link that a user without an administrator's rights made.

@@ -142,7 +142,13 @@ int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, b
   operation.pFrom = wideFrom.buffer;
   operation.pTo = wideTo.buffer;
   operation.fFlags = static_cast<FILEOP_FLAGS>(flags);
-  int result = SHFileOperationW(&operation);
+  // The shell is loaded when a copy needs it, from the system folder: a
+  // static import would have the loader look for it, and for the DLLs it
+  // needs in turn, beside the program before the search is restricted.
+  using Copy = int(WINAPI*)(SHFILEOPSTRUCTW*);
+  static auto copy = reinterpret_cast<Copy>(SysSystemFunction("shell32.dll", "SHFileOperationW"));
+  if (!copy) return ERROR_PROC_NOT_FOUND;
+  int result = copy(&operation);
   *aborted = operation.fAnyOperationsAborted != FALSE;
   return result;
 }
@@ -248,8 +254,12 @@ DWORD SysGetPrivateProfileString(const char* section, const char* key, const cha
 int FormatTextV(char* buffer, size_t capacity, const char* format, va_list args) {
   if (capacity == 0) return 0;
   // wvnsprintfA follows wsprintf's rules and never writes past its size;
-  // on overflow it may return -1 with a cut, terminated text.
-  int n = wvnsprintfA(buffer, static_cast<int>(capacity), format, args);
+  // on overflow it may return -1 with a cut, terminated text. It is looked
+  // up once, from the system folder (see SysShellCopy).
+  using Format = int(WINAPI*)(char*, int, const char*, va_list);
+  static auto format_ = reinterpret_cast<Format>(SysSystemFunction("shlwapi.dll", "wvnsprintfA"));
+  buffer[0] = '\0';
+  int n = format_ ? format_(buffer, static_cast<int>(capacity), format, args) : 0;
   buffer[capacity - 1] = '\0';
   if (n < 0 || static_cast<size_t>(n) >= capacity - 1) {
     // Possibly cut: never end on the first byte of a double-byte character.
@@ -269,8 +279,37 @@ int FormatText(char* buffer, size_t capacity, const char* format, ...) {
 }
 
 HMODULE SysLoadLibrary(const char* name) {
+  // By its full path in the system folder: a DLL of the same name in the
+  // program's folder (a Downloads folder) or the current one is never taken.
+  wchar_t path[MAX_PATH + 32];
+  UINT folder = GetSystemDirectoryW(path, MAX_PATH);
   Wide wide(name);
-  return wide.ok ? LoadLibraryW(wide.text) : nullptr;
+  if (folder == 0 || folder >= MAX_PATH || !wide.ok || lstrlenW(wide.text) > 30) return nullptr;
+  path[folder] = L'\\';
+  lstrcpyW(path + folder + 1, wide.text);
+  return LoadLibraryW(path);
+}
+void* SysSystemFunction(const char* dll, const char* name) {
+  HMODULE module = SysLoadLibrary(dll);
+  return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+void SysRestrictDllSearch() {
+  // SetDefaultDllDirectories with LOAD_LIBRARY_SEARCH_SYSTEM32 (0x800),
+  // looked up at run time: Windows 7 without its update lacks it; there
+  // SetDllDirectoryW(L"") at least takes the current folder out of the
+  // search. Every DLL loaded later, by this program or by the system's own
+  // DLLs on its behalf, then comes from the system folder only.
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return;
+  using SetDefault = BOOL(WINAPI*)(DWORD);
+  using SetDirectory = BOOL(WINAPI*)(const wchar_t*);
+  auto setDefault = reinterpret_cast<SetDefault>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  constexpr DWORD kSearchSystem32 = 0x00000800;
+  if (setDefault && setDefault(kSearchSystem32)) return;
+  auto setDirectory = reinterpret_cast<SetDirectory>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
+  if (setDirectory) setDirectory(L"");
 }
 void SysGuardAgainstRedirection() {
   // SetProcessMitigationPolicy with ProcessRedirectionTrustPolicy (16) and

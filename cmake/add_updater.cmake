@@ -23,8 +23,13 @@ set_source_files_properties(${small_core_sources} PROPERTIES COMPILE_OPTIONS -Os
 # that would bring in the C++ library's exception support, some 200-250 KB
 # (tool.updater_size_test guards this).
 
+# ASLR and DEP named, not left to the linker's defaults, which older
+# toolchains do not set (tool.stub_image_test reads them back).
 set(FA2_UPDATER_LINK_OPTIONS -mwindows -static -static-libgcc -static-libstdc++
-    -s -Wl,--gc-sections)
+    -s -Wl,--gc-sections -Wl,--dynamicbase -Wl,--nxcompat)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  list(APPEND FA2_UPDATER_LINK_OPTIONS -Wl,--high-entropy-va)
+endif()
 
 # The entry point and the resources every updater shares (the wizard dialog
 # and the manifest). Built once; each updater adds its package.
@@ -61,6 +66,12 @@ target_link_options(updater PRIVATE ${FA2_UPDATER_LINK_OPTIONS})
 
 add_test(NAME tool.updater_size_test
          COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tool/updater_size_test.sh $<TARGET_FILE:updater>)
+
+# The stub's image: hardened, and importing only DLLs that the system always
+# loads from its own folder.
+add_test(NAME tool.stub_image_test
+         COMMAND bash ${CMAKE_SOURCE_DIR}/tests/tool/stub_image_test.sh $<TARGET_FILE:updater>
+                 ${CMAKE_OBJDUMP} ${CMAKE_SIZEOF_VOID_P})
 
 # make-updater run as a program on this build (with the Windows fa2 tool
 # through Wine, so no native build is needed).

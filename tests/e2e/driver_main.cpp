@@ -816,6 +816,17 @@ bool DoCheckMissing(const Step& step) {
   return true;
 }
 
+// load-dll path=FILE: the driver loads FILE and lets it go, as any program
+// would (the planted DLLs' probe proving that it leaves its mark).
+bool DoLoadDll(const Step& step) {
+  if (!CheckKeys(step, {"path"})) return false;
+  HMODULE module = LoadLibraryW(ResolvePath(Arg(step, "path")).c_str());
+  if (!module) return Fail(step, "cannot load " + Arg(step, "path"));
+  FreeLibrary(module);
+  Note("loaded " + Arg(step, "path"));
+  return true;
+}
+
 // check-temp-clean: the temporary folder holds no file that was not there
 // before the first updater started.
 bool DoCheckTempClean(const Step& step) {
@@ -1178,6 +1189,7 @@ bool RunStep(const Step& step) {
   if (verb == "reg") return DoReg(step);
   if (verb == "check-file") return DoCheckFile(step);
   if (verb == "check-missing") return DoCheckMissing(step);
+  if (verb == "load-dll") return DoLoadDll(step);
   if (verb == "check-folder") return DoCheckFolder(step);
   if (verb == "check-temp-clean") return DoCheckTempClean(step);
   if (verb == "copy") return DoCopy(step);
