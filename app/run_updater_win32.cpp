@@ -12,6 +12,7 @@
 #include "package/block.h"
 #include "package/extract_entry.h"
 #include "package/open_package.h"
+#include "package/package_digests.h"
 #include "resources/resource_ids.h"
 #include "wizard/dialog_font.h"
 #include "wizard/wizard.h"
@@ -28,12 +29,26 @@ int Fail() {
   return 0;
 }
 
+// The package, and the digests that a made updater carries beside it: a
+// package that is not the bytes they were taken of is refused whole, before
+// anything is written (the temporary script included), in one box.
 bool OpenOwnPackage() {
   UpdaterState& s = updaterState;
   s.packageBytes = FindPackageResource(s.instance, IDR_PACKAGE, "UPDATE", &s.packageSize);
   if (!s.packageBytes) {
     ShowUpdateError(kTextPackageMissing);
     return false;
+  }
+  uint32_t recordSize = 0;
+  const uint8_t* record = FindPackageResource(s.instance, IDR_DIGESTS, "UPDATE", &recordSize);
+  PackageDigests digests;
+  if (record) {
+    if (!ReadDigestRecord(record, recordSize, &digests) ||
+        CheckWholePackage(s.packageBytes, s.packageSize, digests) != PackageWhole) {
+      ShowUpdateError(kTextPackageDamaged);
+      return false;
+    }
+    s.entryDigests = digests.entryDigests;
   }
   s.package = OpenPackage(s.packageBytes, s.packageSize);
   if (!s.package) {

@@ -16,6 +16,7 @@ struct UpdaterState {
   uint32_t packageSize;
   UpdatePackage* package;       // from OpenPackage; freed by CleanUp
   PackageEntry* entries;        // package->entries
+  const uint8_t* entryDigests;  // each entry's SHA-256, when the updater carries them
   char tempIniPath[kPathCapacity];
   char companyName[kPathCapacity];
   char gameTitle[kPathCapacity];

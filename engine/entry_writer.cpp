@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/bounded_text.h"
+#include "base/sha256.h"
 #include "config/update_items.h"
 #include "engine/paths.h"
 #include "package/block.h"
@@ -25,7 +26,9 @@ struct Prepared {
   EntryWriteReport report;
   const PackageEntry* entry;
   EntryReader reader;
-  uint8_t* buffer;  // the working buffer of a compressed entry
+  uint8_t* buffer;        // the working buffer of a compressed entry
+  const uint8_t* digest;  // what the decoded bytes must hash to, when known
+  Sha256 hash;
 };
 
 // The checks, in the order the player learns of their failures: a
@@ -42,6 +45,7 @@ bool Prepare(const PackageView& package, const char* name, const char* destinati
     return false;
   }
   p->entry = &package.package->entries[index];
+  p->digest = package.entryDigests ? package.entryDigests + size_t{index} * kSha256Size : nullptr;
   for (size_t i = 0; i < 2 && destination[i] != '\0'; ++i) p->report.drive[i] = destination[i];
   // When no figure can be had the check is skipped; a drive that is really
   // full then fails the write. The space an existing file of the same name
@@ -70,16 +74,25 @@ bool Prepare(const PackageView& package, const char* name, const char* destinati
   return true;
 }
 
-// Reads the entry piece by piece into file.
+// Reads the entry piece by piece into file. Bytes that are not the ones
+// its digest names count as a corrupt entry, found once the last piece is
+// written and before the file is finished: the caller undoes it.
 EntryWrite Stream(Prepared* p, FsFile* file, const Progress* progress) {
+  Sha256Begin(&p->hash);
   while (!p->reader.finished) {
     const uint8_t* piece;
     size_t length;
     if (ReadEntryPiece(&p->reader, p->buffer, &piece, &length) != EntryDataOk)
       return EntryWrite::Corrupt;
+    if (p->digest) Sha256Add(&p->hash, piece, length);
     if (length && !FsWrite(file, piece, static_cast<uint32_t>(length))) return EntryWrite::Failed;
     if (progress && progress->pieceWritten)
       progress->pieceWritten(progress->context, static_cast<uint32_t>(length));
+  }
+  if (p->digest) {
+    uint8_t digest[kSha256Size];
+    Sha256End(&p->hash, digest);
+    if (std::memcmp(digest, p->digest, kSha256Size) != 0) return EntryWrite::Corrupt;
   }
   return EntryWrite::Written;
 }

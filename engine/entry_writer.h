@@ -13,19 +13,23 @@
 #include "engine/places.h"
 #include "package/fa2_format.h"
 
-// The package as the updater holds it: its opened directory, and its bytes,
-// from which entry data is read.
+// The package as the updater holds it: its opened directory, its bytes,
+// from which entry data is read, and, for a made updater, the SHA-256 of
+// every entry's decoded bytes in directory order (none: entries are checked
+// only against their sizes).
 struct PackageView {
   const UpdatePackage* package;
   const uint8_t* bytes;
   uint32_t size;
+  const uint8_t* entryDigests = nullptr;
 };
 
 enum class EntryWrite {
   Written,
   Missing,   // no entry of that name
   NoSpace,   // the drive lacks shortfall bytes for the entry
-  Corrupt,   // the entry's data does not lie in the package or does not decode to its size
+  Corrupt,   // the entry's data does not lie in the package, does not decode to its size
+             // or is not the bytes its digest names
   NoMemory,  // no working buffer for a compressed entry
   Failed,    // a folder at the destination, or the file could not be written
 };

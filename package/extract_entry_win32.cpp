@@ -6,7 +6,8 @@
 #include "resources/texts.h"
 
 PackageView OwnPackage() {
-  return {updaterState.package, updaterState.packageBytes, updaterState.packageSize};
+  return {updaterState.package, updaterState.packageBytes, updaterState.packageSize,
+          updaterState.entryDigests};
 }
 
 void ShowEntryWriteBoxes(const EntryWriteReport& report) {

@@ -45,14 +45,16 @@ OpenProblem CheckHeader(const PackageHeader& header, uint64_t packageSize,
 }
 
 // The first entry whose data (its padded place after the entries before it,
-// then storedSize bytes) does not lie inside a package of packageSize bytes,
-// or entryCount when all do. One walk, the same rule as EntryDataInside for
-// every entry.
-uint32_t FirstEntryOutside(const UpdatePackage* package, uint64_t packageSize) {
+// then storedSize bytes) does not lie in the data area, between the header
+// and the directory, or entryCount when all do. The entries follow one
+// another in directory order, so none overlaps another; a stored size that
+// grew runs into the directory, or reads every later entry off its place.
+uint32_t FirstEntryOutside(const UpdatePackage* package) {
+  const uint64_t dataEnd = package->header.directoryOffset;
   uint64_t at = kHeaderSize;
   for (uint32_t i = 0; i < package->header.entryCount; ++i) {
     const uint32_t stored = package->entries[i].storedSize;
-    if (at > UINT32_MAX || at + stored > packageSize) return i;
+    if (at > UINT32_MAX || at + stored > dataEnd) return i;
     at += PaddedSize64(stored);
   }
   return package->header.entryCount;
@@ -62,8 +64,7 @@ uint32_t FirstEntryOutside(const UpdatePackage* package, uint64_t packageSize) {
 // directory, or the compressed stream decoded, which must give exactly
 // directoryBytes, and whose every entry's data must lie inside the package.
 UpdatePackage* MakeBlock(const PackageHeader& header, uint32_t directoryBytes,
-                         const uint8_t* directory, uint32_t length, uint64_t packageSize,
-                         PackageProblem* problem) {
+                         const uint8_t* directory, uint32_t length, PackageProblem* problem) {
   auto* result = static_cast<UpdatePackage*>(AllocBlock(directoryBytes + kHeaderSize));
   if (!result) {
     problem->what = OpenNoMemory;
@@ -84,7 +85,7 @@ UpdatePackage* MakeBlock(const PackageHeader& header, uint32_t directoryBytes,
     std::memcpy(result, &header, kHeaderSize);
     // Extraction reads entry data straight from the package, so a package
     // that points outside itself is refused here, before anything is written.
-    problem->entry = FirstEntryOutside(result, packageSize);
+    problem->entry = FirstEntryOutside(result);
     if (problem->entry != header.entryCount) problem->what = OpenEntryOutside;
   }
   if (problem->what != OpenOk) {
@@ -114,7 +115,7 @@ UpdatePackage* OpenPackageBytes(const uint8_t* bytes, uint32_t size, PackageProb
   if (problem->what != OpenOk) return nullptr;
   // The directory is read in place: a compressed one runs to the package's end.
   return MakeBlock(header, directoryBytes, bytes + header.directoryOffset,
-                   size - header.directoryOffset, size, problem);
+                   size - header.directoryOffset, problem);
 }
 
 namespace {
@@ -142,8 +143,7 @@ UpdatePackage* OpenFile(const char* path) {
   if (SeekTo(file, header.directoryOffset, SEEK_SET) != 0) goto done;
   directory = static_cast<uint8_t*>(AllocBlock(length));
   if (!directory || std::fread(directory, 1, length, file) != length) goto done;
-  result = MakeBlock(header, directoryBytes, directory, length, static_cast<uint64_t>(fileSize),
-                     &problem);
+  result = MakeBlock(header, directoryBytes, directory, length, &problem);
 
 done:
   FreeBlock(directory);
@@ -169,7 +169,7 @@ const char* OpenProblemText(OpenProblem problem) {
     case OpenDirectoryTruncated: return "truncated: the directory does not fit in the rest of the package";
     case OpenDirectoryCorrupt: return "compressed directory is corrupt";
     case OpenDirectoryWrongSize: return "compressed directory does not decode to its entry count";
-    case OpenEntryOutside: return "an entry's data lies outside the package";
+    case OpenEntryOutside: return "an entry's data lies outside the data area (past the directory or the end)";
     case OpenNoMemory: return "out of memory";
   }
   return "cannot open package";

@@ -142,7 +142,7 @@ ResourceKey ResourceName(const char* ascii) {
   return key;
 }
 
-std::string ReadPeImage(const uint8_t* bytes, size_t size, PeImage* image) {
+std::string ReadPeImage(const uint8_t* bytes, size_t size, PeImage* image, PeSignature signature) {
   *image = PeImage{};
   image->bytes = bytes;
   image->size = size;
@@ -171,8 +171,16 @@ std::string ReadPeImage(const uint8_t* bytes, size_t size, PeImage* image) {
       uint64_t{directories} + uint64_t{directoryCount} * 8 > optionalSize)
     return "malformed data directories";
   const uint8_t* table = bytes + opt + directories;
-  if (Get32(table + 8 * kSecurityDirectory + 4) != 0)
-    return "is signed (make the updater from an unsigned stub, then sign the updater)";
+  if (uint32_t certificates = Get32(table + 8 * kSecurityDirectory + 4)) {
+    if (signature == PeSignature::Refused)
+      return "is signed (make the updater from an unsigned stub, then sign the updater)";
+    // The signature (a file offset, not an address) ends the file; the
+    // image proper is what lies before it.
+    uint32_t at = Get32(table + 8 * kSecurityDirectory);
+    if (!Inside(at, certificates, size) || uint64_t{at} + certificates != size)
+      return "malformed signature";
+    size = at;
+  }
   uint32_t resourceRva = Get32(table + 8 * kResourceDirectory);
   uint32_t relocationRva = Get32(table + 8 * kRelocationDirectory);
   if (resourceRva != 0 && resourceRva == relocationRva) return "malformed data directories";

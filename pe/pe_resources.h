@@ -61,8 +61,11 @@ struct PeImage {
 
 // Reads the stub's headers and resource tree. Empty on success, else why
 // not, in a few words ("not a Windows executable", "is signed", ...). The
-// image refers to bytes, which must outlive it.
-std::string ReadPeImage(const uint8_t* bytes, size_t size, PeImage* image);
+// image refers to bytes, which must outlive it. A signed file can be read
+// (PeSignature::Allowed), to look at its resources, never written back.
+enum class PeSignature { Refused, Allowed };
+std::string ReadPeImage(const uint8_t* bytes, size_t size, PeImage* image,
+                        PeSignature signature = PeSignature::Refused);
 
 // Replaces every language of resource (type, name) with the one item.
 void SetResource(PeImage* image, const ResourceItem& item);

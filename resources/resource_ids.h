@@ -4,6 +4,7 @@
 
 #define IDD_WIZARD 101   // the wizard dialog template
 #define IDR_PACKAGE 102  // the update package, resource type "UPDATE"
+#define IDR_DIGESTS 103  // its digests (package/package_digests.h), the same type
 // The game's icon group, which make-updater --icon writes; the stub has none.
 #define IDI_GAME 1
 

@@ -25,6 +25,10 @@ inline constexpr char kTextCaption[] = "%s アップデート %s";
 inline constexpr char kTextPackageMissing[] = "UPDATE.FA2 not found";
 inline constexpr char kTextResourceReadError[] = "RESOURCE READ ERROR";
 inline constexpr char kTextScriptMissing[] = "UPDATE.INI not found at UPDATE.FA2";
+// A made updater whose package is not the bytes that were packed (a download
+// cut short or damaged on the way, a damaged disc).
+inline constexpr char kTextPackageDamaged[] =
+    "アップデートファイルが壊れています。もう一度ダウンロードして下さい";
 inline constexpr char kTextNotInstalled[] = "「%s」がインストールされていません";
 inline constexpr char kTextSetupIniMissing[] =
     "インストール先に \"SETUP.INI\" ファイルが見つかりません";

@@ -203,7 +203,7 @@ TEST(EntryData, CheckEntryDataReadsTheWholeEntry) {
 }
 
 // Both forms of OpenPackage refuse a directory that puts an entry's data
-// past the package's end, and say which entry.
+// past the directory's start or the package's end, and say which entry.
 TEST(OpenPackage, EntryWhoseDataLiesOutsideIsRefused) {
   struct Case {
     const char* what;
@@ -214,6 +214,10 @@ TEST(OpenPackage, EntryWhoseDataLiesOutsideIsRefused) {
       {"first entry's padded size pushes the second out",
        [](Bytes& b) { EntryIn(b, 0)->storedSize = static_cast<uint32_t>(b.size()); }, 0},
       {"offsets wrap past 32 bits", [](Bytes& b) { EntryIn(b, 0)->storedSize = 0xFFFFFFF8u; }, 0},
+      {"a stored size grown by 16 runs into the directory",
+       [](Bytes& b) { EntryIn(b, 1)->storedSize += 16; }, 1},
+      {"the first entry grown by 16 pushes the last into the directory",
+       [](Bytes& b) { EntryIn(b, 0)->storedSize += 16; }, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -232,14 +236,13 @@ TEST(OpenPackage, EntryWhoseDataLiesOutsideIsRefused) {
     EXPECT_EQ(file, nullptr);
     FreeBlock(file);
   }
-  EXPECT_STREQ(OpenProblemText(OpenEntryOutside), "an entry's data lies outside the package");
+  EXPECT_STREQ(OpenProblemText(OpenEntryOutside), "an entry's data lies outside the data area (past the directory or the end)");
 
-  // Data that ends exactly at the package's end still opens: the directory
-  // is the last thing in it, so an entry may reach right up to it.
+  // Data that ends exactly where the directory starts still opens.
   Bytes package = Build(true);
   uint32_t directory;
   std::memcpy(&directory, package.data() + 8, 4);
-  EntryIn(package, 1)->storedSize = directory + 2 * kEntrySize - 32;
+  EntryIn(package, 1)->storedSize = directory - 16 - static_cast<uint32_t>(PaddedSize64(EntryIn(package, 0)->storedSize));
   UpdatePackage* opened = OpenPackage(package.data(), static_cast<uint32_t>(package.size()));
   EXPECT_NE(opened, nullptr);
   FreeBlock(opened);

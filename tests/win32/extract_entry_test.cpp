@@ -17,6 +17,7 @@
 #include "app/updater_state.h"
 #include "package/block.h"
 #include "package/open_package.h"
+#include "package/package_digests.h"
 #include "package/package_writer.h"
 #include "tests/support/extraction_fakes_win32.h"
 #include "tests/support/message_boxes_win32.h"
@@ -350,6 +351,41 @@ TEST(ExtractEntry, CorruptAndOutOfRangeEntriesAreRejected) {
     ASSERT_EQ(watcher.boxes.size(), 1u);
     EXPECT_EQ(watcher.boxes[0].text, "RESOURCE READ ERROR");
     EXPECT_EQ(watcher.boxes[0].caption, "UPDATE");
+  }
+}
+
+// With the digests of a made updater, an entry whose bytes in the package
+// changed after they were taken (a damage its sizes do not show) is refused
+// once it has decoded, stored or compressed, and the destination keeps what
+// it held; the same entry undamaged is written.
+TEST(ExtractEntry, EntryThatIsNotItsDigestsBytesIsRefused) {
+  Bytes data = sample::MatchRich(70000, 3);
+  std::string dir = MakeScratchFolder("digest");
+  std::string path = dir + "\\B";
+  for (bool store : {true, false}) {
+    for (bool damaged : {false, true}) {
+      SCOPED_TRACE(std::string(store ? "stored" : "compressed") + (damaged ? ", damaged" : ""));
+      LoadedPackage p;
+      p.bytes = Build({{"A", Text("first")}, {"B", data}}, store);
+      Load(p);
+      Bytes digests(2 * kSha256Size), buffer(kEntryBufferSize);
+      for (uint32_t i = 0; i < 2; ++i)
+        ASSERT_EQ(EntryDigest(p.package, i, p.bytes.data(), static_cast<uint32_t>(p.bytes.size()),
+                              buffer.data(), *reinterpret_cast<uint8_t(*)[kSha256Size]>(&digests[i * kSha256Size])),
+                  EntryDataOk);
+      updaterState.entryDigests = digests.data();
+      uint32_t offset = 0;
+      ASSERT_TRUE(EntryDataOffset(p.package, 1, &offset));
+      // A stored byte, or the first literal after a compressed entry's control word.
+      if (damaged) p.bytes[offset + 4] ^= 0x01;
+      ASSERT_TRUE(WriteWholeFile(path, Text("kept")));
+      BoxWatcher watcher;
+      EXPECT_EQ(ExtractEntry("B", path.c_str()), damaged ? 0 : 1);
+      EXPECT_EQ(ReadWholeFile(path), damaged ? Text("kept") : data);
+      EXPECT_EQ(FolderListing(dir), std::vector<std::string>{"B"});
+      EXPECT_EQ(watcher.boxes.size(), damaged ? 1u : 0u);
+      if (damaged && !watcher.boxes.empty()) EXPECT_EQ(watcher.boxes[0].text, "RESOURCE READ ERROR");
+    }
   }
 }
 

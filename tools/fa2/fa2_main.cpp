@@ -340,6 +340,7 @@ int Run(const std::vector<std::string>& argv) {
   if (command == "test") return Test(args);
   if (command == "check") return CheckCommand(args);
   if (command == "make-updater") return MakeUpdaterCommand(args);
+  if (command == "verify") return VerifyCommand(args);
   return UsageError("unknown command '" + command + "'");
 }
 

@@ -20,6 +20,7 @@ const char kOverview[] =
     "  test          decodes and checks every entry of a package\n"
     "  check         checks a package's update script (and SETUP.INI)\n"
     "  make-updater  makes an updater from a package and the updater program\n"
+    "  verify        checks a made updater's package against its digests\n"
     "  help          this text; 'fa2 help COMMAND' describes a command\n"
     "  --version     the tool's version\n"
     "\n"
@@ -91,8 +92,22 @@ const CommandHelp kCommands[] = {
      "  --version A.B.C.D  the version shown in the file's properties\n"
      "  --no-check         no check of the update script\n"
      "\n"
+     "The updater also carries the package's CRC-32 and every entry's SHA-256:\n"
+     "a damaged updater refuses to run before it writes anything, and an entry\n"
+     "that is not its bytes fails the update, which is undone.\n"
+     "\n"
      "OUT.EXE is written through a temporary file: a failure leaves none. Sign\n"
      "OUT.EXE afterwards (a signed stub is refused).\n"},
+    {"verify",
+     "usage: fa2 verify UPDATER.EXE\n"
+     "\n"
+     "Checks an updater made by 'fa2 make-updater' (signed or not) as the updater\n"
+     "checks itself: the package against its CRC-32 and structure, and every\n"
+     "entry's decoded bytes against its SHA-256. Then prints the SHA-256 of the\n"
+     "whole file, as sha256sum does, for the download page.\n"
+     "\n"
+     "Exit code 0 when it is whole, 1 when it is damaged or carries no digests,\n"
+     "2 wrong usage.\n"},
 };
 
 }  // namespace
