@@ -77,6 +77,31 @@ for exe in SIGNED.EXE P12.EXE; do
     bad "$exe: the signature does not verify"
 done
 
+# fa2 verify: every updater made here is whole (the signed ones too) and
+# prints its SHA-256 as sha256sum does; a copy with one byte of its package
+# flipped (the last entry's, then the script's), the bare stub and a file
+# that is no program are refused with exit 1 and one line.
+for exe in UPDATE.EXE ICON.EXE SIGNED.EXE P12.EXE; do
+  "$FA2_TOOL" verify "$exe" >out.txt 2>err.txt || bad "verify $exe: exit $?: $(cat err.txt)"
+  tr -d '\r' <out.txt | grep -qx "$(sha256sum "$exe" | cut -d' ' -f1)  $exe" || bad "verify $exe: no SHA-256 line: $(cat out.txt)"
+done
+if [ -n "${offset:-}" ]; then
+  for at in $((package_size - 40)) 20; do
+    cp UPDATE.EXE DAMAGED.EXE
+    printf '\x5a' | dd of=DAMAGED.EXE bs=1 seek=$((offset + at)) conv=notrunc status=none
+    cmp -s UPDATE.EXE DAMAGED.EXE && printf '\x5b' | dd of=DAMAGED.EXE bs=1 seek=$((offset + at)) conv=notrunc status=none
+    "$FA2_TOOL" verify DAMAGED.EXE >out.txt 2>err.txt
+    rc=$?
+    [ "$rc" -eq 1 ] && [ "$(wc -l <err.txt)" -eq 1 ] && grep -q 'damaged' err.txt ||
+      bad "verify of a byte flipped at package offset $at: exit $rc: $(cat err.txt)"
+  done
+fi
+for exe in "$build/updater.exe" in/UPDATE.INI; do
+  "$FA2_TOOL" verify "$exe" >out.txt 2>err.txt
+  rc=$?
+  [ "$rc" -eq 1 ] && [ "$(wc -l <err.txt)" -eq 1 ] || bad "verify $exe: exit $rc, wanted 1 and one line: $(cat err.txt)"
+done
+
 # expect_failure DESCRIPTION EXPECTED_EXIT -- ARGS...: OUT.EXE must keep "old".
 expect_failure() {
   local what=$1 code=$2
