@@ -40,6 +40,7 @@ cp pkg.fa2 "$win/UPDATE.FA2"
 for stub in i686 x86_64; do
   "$linux/fa2" make-updater --stub "$linux/updater-$stub.exe" pkg.fa2 "linux-$stub.exe" ||
     bad "kit fa2 make-updater ($stub)"
+  "$linux/fa2" verify "linux-$stub.exe" >/dev/null || bad "kit fa2 verify of its own updater ($stub)"
   [ "$with_wine" = yes ] || continue
   (cd "$win" && "$root/scripts/wine-run" fa2.exe make-updater --stub "updater-$stub.exe" \
      UPDATE.FA2 "win-$stub.exe" </dev/null) || bad "kit fa2.exe make-updater ($stub)"
