@@ -146,7 +146,10 @@ int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, b
   // static import would have the loader look for it, and for the DLLs it
   // needs in turn, beside the program before the search is restricted.
   using Copy = int(WINAPI*)(SHFILEOPSTRUCTW*);
-  static auto copy = reinterpret_cast<Copy>(SysSystemFunction("shell32.dll", "SHFileOperationW"));
+  // (Assigned, not initialised: a guarded static would bring in the C++
+  // library's exception support.)
+  static Copy copy = nullptr;
+  if (!copy) copy = reinterpret_cast<Copy>(SysSystemFunction("shell32.dll", "SHFileOperationW"));
   if (!copy) return ERROR_PROC_NOT_FOUND;
   int result = copy(&operation);
   *aborted = operation.fAnyOperationsAborted != FALSE;
@@ -257,7 +260,8 @@ int FormatTextV(char* buffer, size_t capacity, const char* format, va_list args)
   // on overflow it may return -1 with a cut, terminated text. It is looked
   // up once, from the system folder (see SysShellCopy).
   using Format = int(WINAPI*)(char*, int, const char*, va_list);
-  static auto format_ = reinterpret_cast<Format>(SysSystemFunction("shlwapi.dll", "wvnsprintfA"));
+  static Format format_ = nullptr;
+  if (!format_) format_ = reinterpret_cast<Format>(SysSystemFunction("shlwapi.dll", "wvnsprintfA"));
   buffer[0] = '\0';
   int n = format_ ? format_(buffer, static_cast<int>(capacity), format, args) : 0;
   buffer[capacity - 1] = '\0';
