@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define FA2_SHA_EXTENSIONS 1
+#endif
+
 namespace {
 
 constexpr uint32_t kRound[64] = {
@@ -51,7 +57,84 @@ void Compress(uint32_t (&state)[8], const uint8_t* block) {
   state[7] += h;
 }
 
+void CompressPortable(uint32_t (&state)[8], const uint8_t* blocks, size_t count) {
+  for (; count; --count, blocks += 64) Compress(state, blocks);
+}
+
+#ifdef FA2_SHA_EXTENSIONS
+// The processor's SHA extensions (AMD since Zen, Intel since Goldmont and Ice
+// Lake): some five times the portable rounds, which matters because every
+// byte an update writes is hashed. The state is kept as the instructions
+// want it, ABEF and CDGH, for a run of blocks.
+__attribute__((target("sha,sse4.1,ssse3"))) void CompressWithExtensions(uint32_t (&state)[8],
+                                                                       const uint8_t* blocks,
+                                                                       size_t count) {
+  const __m128i order = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+  __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[0]));
+  __m128i state1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&state[4]));
+  t = _mm_shuffle_epi32(t, 0xB1);                  // CDAB
+  state1 = _mm_shuffle_epi32(state1, 0x1B);        // EFGH
+  __m128i state0 = _mm_alignr_epi8(t, state1, 8);  // ABEF
+  state1 = _mm_blend_epi16(state1, t, 0xF0);       // CDGH
+  for (; count; --count, blocks += 64) {
+    __m128i savedAbef = state0, savedCdgh = state1;
+    __m128i w[4];
+    // Sixteen groups of four rounds; from the fourth on, the message
+    // schedule for later groups is made alongside.
+#pragma GCC unroll 16
+    for (int g = 0; g < 16; ++g) {
+      if (g < 4)
+        w[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16 * g)),
+                                order);
+      __m128i message =
+          _mm_add_epi32(w[g % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+      state1 = _mm_sha256rnds2_epu32(state1, state0, message);
+      if (g >= 3 && g <= 14) {
+        __m128i next = _mm_add_epi32(w[(g + 1) % 4], _mm_alignr_epi8(w[g % 4], w[(g + 3) % 4], 4));
+        w[(g + 1) % 4] = _mm_sha256msg2_epu32(next, w[g % 4]);
+      }
+      state0 = _mm_sha256rnds2_epu32(state0, state1, _mm_shuffle_epi32(message, 0x0E));
+      if (g >= 1 && g <= 12) w[(g + 3) % 4] = _mm_sha256msg1_epu32(w[(g + 3) % 4], w[g % 4]);
+    }
+    state0 = _mm_add_epi32(state0, savedAbef);
+    state1 = _mm_add_epi32(state1, savedCdgh);
+  }
+  t = _mm_shuffle_epi32(state0, 0x1B);              // FEBA
+  state1 = _mm_shuffle_epi32(state1, 0xB1);         // DCHG
+  state0 = _mm_blend_epi16(t, state1, 0xF0);        // DCBA
+  state1 = _mm_alignr_epi8(state1, t, 8);           // HGFE
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[0]), state0);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(&state[4]), state1);
+}
+
+bool HasShaExtensions() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  bool sse = (c & bit_SSSE3) && (c & bit_SSE4_1);
+  return sse && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29));
+}
+#endif
+
+using CompressBlocks = void (*)(uint32_t (&)[8], const uint8_t*, size_t);
+CompressBlocks compressBlocks = nullptr;  // chosen at the first digest
+bool portableOnly = false;
+
+CompressBlocks Blocks() {
+  if (!compressBlocks) {
+    compressBlocks = CompressPortable;
+#ifdef FA2_SHA_EXTENSIONS
+    if (!portableOnly && HasShaExtensions()) compressBlocks = CompressWithExtensions;
+#endif
+  }
+  return compressBlocks;
+}
+
 }  // namespace
+
+void Sha256UsePortableRounds(bool portable) {
+  portableOnly = portable;
+  compressBlocks = nullptr;
+}
 
 void Sha256Begin(Sha256* hash) {
   static constexpr uint32_t kStart[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
@@ -70,9 +153,13 @@ void Sha256Add(Sha256* hash, const void* data, size_t length) {
     bytes += take;
     length -= take;
     if (held + take < 64) return;
-    Compress(hash->state, hash->block);
+    Blocks()(hash->state, hash->block, 1);
   }
-  for (; length >= 64; bytes += 64, length -= 64) Compress(hash->state, bytes);
+  if (length >= 64) {
+    Blocks()(hash->state, bytes, length / 64);
+    bytes += length / 64 * 64;
+    length %= 64;
+  }
   if (length) std::memcpy(hash->block, bytes, length);
 }
 
@@ -82,12 +169,12 @@ void Sha256End(Sha256* hash, uint8_t (&digest)[kSha256Size]) {
   hash->block[held++] = 0x80;
   if (held > 56) {
     std::memset(hash->block + held, 0, 64 - held);
-    Compress(hash->state, hash->block);
+    Blocks()(hash->state, hash->block, 1);
     held = 0;
   }
   std::memset(hash->block + held, 0, 56 - held);
   for (int i = 0; i < 8; ++i) hash->block[56 + i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-  Compress(hash->state, hash->block);
+  Blocks()(hash->state, hash->block, 1);
   for (int i = 0; i < 8; ++i)
     for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<uint8_t>(hash->state[i] >> (24 - 8 * j));
 }

@@ -16,3 +16,7 @@ struct Sha256 {
 void Sha256Begin(Sha256* hash);
 void Sha256Add(Sha256* hash, const void* data, size_t length);
 void Sha256End(Sha256* hash, uint8_t (&digest)[kSha256Size]);
+
+// The rounds run on the processor's SHA extensions where it has them, else
+// portably; true keeps to the portable ones (the tests check both).
+void Sha256UsePortableRounds(bool portable);

@@ -383,8 +383,9 @@ TEST(ExtractEntry, EntryThatIsNotItsDigestsBytesIsRefused) {
       EXPECT_EQ(ExtractEntry("B", path.c_str()), damaged ? 0 : 1);
       EXPECT_EQ(ReadWholeFile(path), damaged ? Text("kept") : data);
       EXPECT_EQ(FolderListing(dir), std::vector<std::string>{"B"});
-      EXPECT_EQ(watcher.boxes.size(), damaged ? 1u : 0u);
-      if (damaged && !watcher.boxes.empty()) EXPECT_EQ(watcher.boxes[0].text, "RESOURCE READ ERROR");
+      std::vector<std::string> texts;
+      for (const auto& box : watcher.boxes) texts.push_back(box.text);
+      EXPECT_EQ(texts, damaged ? std::vector<std::string>{"RESOURCE READ ERROR"} : std::vector<std::string>{});
     }
   }
 }
