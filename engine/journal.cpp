@@ -81,12 +81,25 @@ bool OpenJournal(Journal* journal) {
   if (OpenInPlace(check, journal->path, journal->rootPlace, FsMode::Create, &file) != Opened::Ok)
     return false;
   journal->file = file;
-  return FsWrite(file, kJournalHeader, kJournalHeaderSize);
+  // The header reaches the disk on its own, before any record: a journal
+  // whose header is not there (zeros where a power cut lost it) then proves
+  // that no record was written, and so that nothing was changed.
+  return FsWrite(file, kJournalHeader, kJournalHeaderSize) && FsFlush(file);
+}
+
+// True when the journal's first bytes are zeros: its header never reached
+// the disk.
+bool HeaderLost(const uint8_t* bytes) {
+  for (size_t i = 0; i < kJournalHeaderSize; ++i)
+    if (bytes[i] != 0) return false;
+  return true;
 }
 
 // --- restoring ---------------------------------------------------------------
 
-enum class Step { Done, Failed, Elsewhere };
+// Later: a completed run's originals could not all be dropped yet; the
+// installation is the new one, and the journal stays to finish the drop.
+enum class Step { Done, Failed, Elsewhere, Later };
 
 Step FromOpened(Opened opened) {
   return opened == Opened::Gone        ? Step::Done
@@ -219,7 +232,8 @@ struct RootTimes {
 };
 
 // Reads the open journal whole and takes its restore plan: Done, Failed (a
-// step could not be taken; the rest were), or Elsewhere (the journal is not
+// step could not be taken; the restore stopped there), Later (a completed
+// run's originals could not all be dropped) or Elsewhere (the journal is not
 // this installation's, or a place changed; the restore stopped there).
 Step RestoreFrom(const PlaceCheck& check, FsFile* file, RootTimes* rootTimes) {
   rootTimes->known = false;
@@ -236,13 +250,31 @@ Step RestoreFrom(const PlaceCheck& check, FsFile* file, RootTimes* rootTimes) {
   uint32_t read = 0;
   size_t count = 0;
   if (bytes && steps && FsRead(file, 0, bytes, size, &read) && read == size) {
-    if (!PlanRestore(bytes, size, check.root, steps, &count)) {
+    if (HeaderLost(bytes)) {
+      result = Step::Done;
+    } else if (!PlanRestore(bytes, size, check.root, steps, &count)) {
       result = Step::Elsewhere;
     } else {
+      // A completed run's plan only drops what it kept aside: a step of it
+      // that fails (a scanner may hold an original) can wait for the next
+      // start, for the installation is whole and new.
+      bool completed = true;
+      for (size_t i = 0; i < count; ++i)
+        completed = completed && (steps[i].action == RestoreAction::DeleteAside ||
+                                  steps[i].action == RestoreAction::RemoveEmpty);
+      // The worst outcome of any step is the restore's.
+      auto rank = [](Step s) { return s == Step::Done ? 0 : s == Step::Later ? 1 : s == Step::Failed ? 2 : 3; };
+      // An undo stops at the first step that fails: the steps before it are
+      // done, those after it not begun, and the next start takes them all
+      // again in order (each one taken twice is taken once). Going on past
+      // it would put back an earlier version of a file twice written over
+      // one that the next start then replaces with the later version.
       result = Step::Done;
-      for (size_t i = 0; i < count && result != Step::Elsewhere; ++i) {
+      for (size_t i = 0; i < count && result != Step::Elsewhere && (completed || result != Step::Failed);
+           ++i) {
         Step step = TakeStep(check, steps[i]);
-        if (step != Step::Done) result = step;
+        if (step == Step::Failed && completed) step = Step::Later;
+        if (rank(step) > rank(result)) result = step;
         const JournalRecord& record = steps[i].record;
         if (steps[i].action == RestoreAction::PutFolderTimes &&
             SameEntryName(record.path, check.root)) {
@@ -424,5 +456,9 @@ Recovery RecoverInstallation(const char* installPath) {
     case Opened::Failed:
       return Recovery::CannotUndo;
   }
-  return RestoreAndEnd(check, file) == Step::Done ? Recovery::Restored : Recovery::CannotUndo;
+  switch (RestoreAndEnd(check, file)) {
+    case Step::Done: return Recovery::Restored;
+    case Step::Later: return Recovery::DropPending;
+    default: return Recovery::CannotUndo;
+  }
 }

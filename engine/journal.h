@@ -84,6 +84,8 @@ enum class Recovery {
   NoJournal,   // nothing to do
   HeldByRun,   // a live run holds the journal: left alone
   Restored,    // a run that died was undone (or, completed, finished)
+  DropPending, // a completed run's originals could not all be dropped yet: the
+               // installation is the new one; the journal stays for the next start
   CannotUndo,  // the journal stays: it is not this installation's, names a
                // place that has changed, or a step failed
 };

@@ -297,7 +297,8 @@ Outcome RunOnce(const Scenario& s) {
 // --- judging ------------------------------------------------------------------
 
 struct Counts {
-  long runs = 0, kills = 0, powerCuts = 0, recoveriesKilled = 0, linkStates = 0, failures = 0;
+  long runs = 0, kills = 0, powerCuts = 0, recoveriesKilled = 0, recoveriesFailed = 0,
+       linkStates = 0, failures = 0;
 };
 Counts counts;
 uint64_t currentFailAt = 0;  // the call failing in the run explored
@@ -376,6 +377,25 @@ bool Recover(const Scenario& s, const SimState& state, const Expected& expected,
     return Report(s, what + ": recovered to a mixed installation", after, expected);
   if (!killRecovery) return true;
   std::vector<SimChange> log = sim.log;
+  // Each call of the recovery failing in turn, as a held file or a full
+  // disk makes it fail: the installation is never left mixed, the start
+  // after it recovers, and one that only has to drop a completed run's
+  // originals later says nothing and leaves the new installation.
+  for (uint64_t f = 1, calls = sim.calls; f <= calls; ++f) {
+    ++counts.recoveriesFailed;
+    SimReset(state);
+    sim.failAt = f;
+    Recovery first = RecoverInstallation(s.root.c_str());
+    bool open = SimAnythingOpen();
+    SimState left = sim.state;
+    SimReset(left);
+    Recovery second = RecoverInstallation(s.root.c_str());
+    Verdict verdict = Judge(sim.state, expected, false);
+    if (open || second == Recovery::CannotUndo || second == Recovery::DropPending ||
+        verdict.Mixed() || (first == Recovery::DropPending && !verdict.isNew))
+      return Report(s, what + ": its recovery failing at call " + std::to_string(f), sim.state,
+                    expected);
+  }
   for (size_t j = 0; j < log.size(); ++j) {
     ++counts.recoveriesKilled;
     SimState killed = SimReplay(state, log, j);
@@ -390,8 +410,8 @@ bool Recover(const Scenario& s, const SimState& state, const Expected& expected,
 
 // Power cuts after the first count changes: every number of the metadata
 // changes since the last flush kept (a few of them where there are many),
-// with the data written since each file's last flush there, cut short or
-// lost. A state already recovered (the same flush, the same metadata kept,
+// with the data written since each file's last flush there, cut short,
+// lost or zeros. A state already recovered (the same flush, the same metadata kept,
 // no data in doubt) is not made again.
 bool PowerCuts(const Scenario& s, const std::vector<SimChange>& log, size_t count,
                const Expected& expected, std::set<std::pair<size_t, size_t>>* seen) {
@@ -401,7 +421,8 @@ bool PowerCuts(const Scenario& s, const std::vector<SimChange>& log, size_t coun
   for (size_t m = 0; m <= after; ++m) {
     if (after > 6 && m >= 3 && m + 3 <= after && m != after / 2) continue;
     if (!dataInDoubt && !seen->insert({flushedUpTo, m}).second) continue;
-    for (PowerCut::Data data : {PowerCut::AllThere, PowerCut::CutShort, PowerCut::Lost}) {
+    for (PowerCut::Data data :
+         {PowerCut::AllThere, PowerCut::CutShort, PowerCut::Lost, PowerCut::Zeroed}) {
       if (!dataInDoubt && data != PowerCut::AllThere) break;
       ++counts.powerCuts;
       PowerCut cut{m, data};
@@ -409,7 +430,7 @@ bool PowerCuts(const Scenario& s, const std::vector<SimChange>& log, size_t coun
       if (!Recover(s, state, expected, false, false,
                    "a power cut after change " + std::to_string(count) + " keeping " +
                        std::to_string(m) + " metadata changes, data " +
-                       "ACL"[static_cast<int>(data)]))
+                       "ACLZ"[static_cast<int>(data)]))
         return false;
     }
   }
@@ -539,8 +560,8 @@ TEST(CrashTest, EveryStateOfEveryRunRecoversToTheOldOrTheNewInstallation) {
   }
   std::printf(
       "crash test: %d installations, %ld runs; recovered %ld killed states, %ld power-cut "
-      "states and %ld killed recoveries; %ld planted links; %ld mixed or wrong\n",
+      "states, %ld killed and %ld failing recoveries; %ld planted links; %ld mixed or wrong\n",
       kScenarios, counts.runs, counts.kills, counts.powerCuts, counts.recoveriesKilled,
-      counts.linkStates, counts.failures);
+      counts.recoveriesFailed, counts.linkStates, counts.failures);
   EXPECT_EQ(counts.failures, 0);
 }

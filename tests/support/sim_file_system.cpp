@@ -563,6 +563,12 @@ SimState SimReplay(const SimState& from, const std::vector<SimChange>& log, size
     } else if (c.kind == SimChange::Write) {
       if (cut && !durable(i)) {
         if (cut->data == PowerCut::Lost) continue;
+        if (cut->data == PowerCut::Zeroed) {
+          SimChange zeros = c;
+          zeros.bytes.assign(c.bytes.size(), '\0');
+          Apply(s, zeros, clock);
+          continue;
+        }
         if (cut->data == PowerCut::CutShort) {
           uint64_t& left = budget[c.node];
           SimChange part = c;

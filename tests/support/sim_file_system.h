@@ -11,7 +11,8 @@
 // data. After a power cut the changes before the last flush are all there;
 // of those after it, a prefix in their order (any prefix, none or all);
 // and each file's data written since that file's last flush may be all
-// there, cut short, or lost.
+// there, cut short, lost, or zeros over its whole length (the file grew,
+// its data never reached the disk).
 #pragma once
 
 #include <cstdint>
@@ -60,7 +61,7 @@ struct SimChange {
 // What a power cut keeps of the changes after the last flush.
 struct PowerCut {
   size_t metadataKept;  // how many of the metadata changes after the last flush
-  enum Data { AllThere, CutShort, Lost } data;
+  enum Data { AllThere, CutShort, Lost, Zeroed } data;
 };
 
 // The simulated system of the process (the one the engine's calls reach).
