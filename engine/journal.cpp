@@ -232,7 +232,7 @@ struct RootTimes {
 };
 
 // Reads the open journal whole and takes its restore plan: Done, Failed (a
-// step could not be taken; the restore stopped there), Later (a completed
+// step could not be taken; the steps unrelated to it were), Later (a completed
 // run's originals could not all be dropped) or Elsewhere (the journal is not
 // this installation's, or a place changed; the restore stopped there).
 Step RestoreFrom(const PlaceCheck& check, FsFile* file, RootTimes* rootTimes) {
@@ -264,15 +264,25 @@ Step RestoreFrom(const PlaceCheck& check, FsFile* file, RootTimes* rootTimes) {
                                   steps[i].action == RestoreAction::RemoveEmpty);
       // The worst outcome of any step is the restore's.
       auto rank = [](Step s) { return s == Step::Done ? 0 : s == Step::Later ? 1 : s == Step::Failed ? 2 : 3; };
-      // An undo stops at the first step that fails: the steps before it are
-      // done, those after it not begun, and the next start takes them all
-      // again in order (each one taken twice is taken once). Going on past
-      // it would put back an earlier version of a file twice written over
-      // one that the next start then replaces with the later version.
+      // An undo goes on past a step that fails, for as much of the game as
+      // can be put back, but takes no later step on that step's path or a
+      // path in or around it: the next start takes every step again in
+      // order (each one taken twice is taken once), and a later step taken
+      // now would be undone by the failed one then (an earlier version of a
+      // file twice written over put back, then the later one over it).
+      // Beyond kHeldPaths failures it stops.
+      constexpr size_t kHeldPaths = 16;
+      const char* held[kHeldPaths];
+      size_t heldCount = 0;
       result = Step::Done;
-      for (size_t i = 0; i < count && result != Step::Elsewhere && (completed || result != Step::Failed);
-           ++i) {
+      for (size_t i = 0; i < count && result != Step::Elsewhere && heldCount < kHeldPaths; ++i) {
+        const char* path = steps[i].record.path;
+        bool related = false;
+        for (size_t h = 0; h < heldCount && !related; ++h)
+          related = SameEntryName(held[h], path) || PathInside(held[h], path) || PathInside(path, held[h]);
+        if (related) continue;
         Step step = TakeStep(check, steps[i]);
+        if (step == Step::Failed && !completed) held[heldCount++] = path;
         if (step == Step::Failed && completed) step = Step::Later;
         if (rank(step) > rank(result)) result = step;
         const JournalRecord& record = steps[i].record;
