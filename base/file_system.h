@@ -72,6 +72,12 @@ bool FsSetInfo(FsFile* file, uint32_t attributes, const FsTimes* times);
 // something is there, it fails, or with replace takes the place of a file
 // (not a read-only one). The file stays open.
 bool FsRename(FsFile* file, const char* to, bool replace = false);
+// Moves the open file or folder to name (one name, no separator) in the
+// open folder into, which stays where it is whatever happens to the path
+// that led to it: the folder checked is the folder the file lands in. to is
+// the same place as a path, which systems that refuse the folder's handle
+// for a rename take instead. Fails when something has that name.
+bool FsRenameInto(FsFile* file, FsFile* into, const char* name, const char* to);
 // Deletes the open file or empty folder and closes it. A read-only file is
 // not deleted.
 bool FsDelete(FsFile* file);

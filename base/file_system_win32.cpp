@@ -243,6 +243,51 @@ bool FsRename(FsFile* file, const char* to, bool replace) {
   return moved && file->handle != INVALID_HANDLE_VALUE;
 }
 
+bool FsRenameInto(FsFile* file, FsFile* into, const char* name, const char* to) {
+  Wide wide(name), widePath(to);
+  if (!wide.ok || !name || !widePath.ok || !to) return false;
+  // NtSetInformationFile with FileRenameInformation (10) and the folder's
+  // handle as its root: the kernel resolves the name in that folder, never
+  // again by path. (kernel32's SetFileInformationByHandle may turn the name
+  // into a path of the current folder first, so ntdll's call is taken.)
+  using SetInformation = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, int);
+  static SetInformation setInformation = nullptr;
+  static bool looked = false;
+  if (!looked) {
+    looked = true;
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll)
+      setInformation = reinterpret_cast<SetInformation>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+  }
+  if (setInformation) {
+    RenameInfo rename;
+    rename.replaceIfExists = FALSE;
+    rename.rootDirectory = into->handle;
+    lstrcpynW(rename.name, wide.text, kWideCapacity);
+    rename.nameLength = static_cast<DWORD>(lstrlenW(rename.name)) * sizeof(wchar_t);
+    struct {
+      LONG status;
+      ULONG_PTR information;
+    } io{};
+    constexpr int kRenameInformation = 10;
+    LONG status = setInformation(file->handle, &io, &rename, sizeof rename, kRenameInformation);
+    if (status >= 0) {
+      lstrcpynW(file->path, widePath.text, kWideCapacity);
+      return true;
+    }
+    // Only a system that does not take the form falls back to the path:
+    // STATUS_INVALID_PARAMETER, _NOT_IMPLEMENTED, _NOT_SUPPORTED,
+    // _INVALID_INFO_CLASS.
+    constexpr LONG kRefused[] = {static_cast<LONG>(0xC000000D), static_cast<LONG>(0xC0000002),
+                                 static_cast<LONG>(0xC00000BB), static_cast<LONG>(0xC0000003)};
+    bool refused = false;
+    for (LONG code : kRefused) refused = refused || status == code;
+    if (!refused) return false;
+  }
+  return FsRename(file, to, false);
+}
+
 bool FsDelete(FsFile* file) {
   if (!file) return false;
   SetInfoFunction setInfo = SetInfoByHandle();

@@ -170,14 +170,24 @@ Step TakeStep(const PlaceCheck& check, const RestoreStep& step) {
       Step cleared = there == Opened::Ok     ? (DeleteOpened(current) ? Step::Done : Step::Failed)
                      : there == Opened::Gone ? Step::Done
                                              : FromOpened(there);
+      // The name is free: the file goes into its folder, opened and checked
+      // to lie where it was, by that folder's handle, and is checked to lie
+      // there after the move.
       char folder[kPathCapacity];
+      size_t folderLength = FolderLength(record.path);
+      FsFile* into = nullptr;
+      if (cleared == Step::Done && (folderLength < 2 || !CopyText(folder, record.path)))
+        cleared = Step::Failed;
       if (cleared == Step::Done) {
-        // The name is free: its folder must still be where it was.
-        CopyText(folder, record.path);
-        folder[FolderLength(record.path) - 1] = '\0';
-        if (!FolderInPlace(check, folder, record.place)) cleared = Step::Elsewhere;
+        folder[folderLength - 1] = '\0';
+        if (OpenFolderInPlace(check, folder, record.place, &into) != Opened::Ok)
+          cleared = Step::Elsewhere;
       }
-      if (cleared != Step::Done || !FsRename(file, record.path)) {
+      bool moved = cleared == Step::Done &&
+                   FsRenameInto(file, into, record.path + folderLength, record.path);
+      if (moved && !LiesIn(file, record.place)) cleared = Step::Elsewhere;
+      FsClose(into);
+      if (cleared != Step::Done || !moved) {
         FsClose(file);
         return cleared != Step::Done ? cleared : Step::Failed;
       }
@@ -342,6 +352,7 @@ void WorkFolderOf(const char* installPath, char (&folder)[kPathCapacity]) {
 
 bool JournalBegin(Journal* journal, const char* root, const char* rootPlace) {
   journal->file = nullptr;
+  journal->undecided = false;
   journal->pendingSize = 0;
   journal->names = 0;
   journal->workFolderRecorded = false;
@@ -413,22 +424,32 @@ bool JournalApply(Journal* journal) {
       !FsWrite(journal->file, journal->pending, static_cast<uint32_t>(size)) ||
       !FsFlush(journal->file))
     return false;
+  // Originals go into the work folder by its handle, opened and checked
+  // once per batch, and are checked to lie there after the move.
   PlaceCheck check{journal->root, journal->rootPlace};
   JournalReader reader{journal->pending, size, 0};
   JournalRecord record;
-  while (NextJournalRecord(&reader, &record)) {
-    if (record.kind == JournalKind::AsideFolder &&
-        (!FsCreateFolder(record.path) || !FolderInPlace(check, record.path, journal->workPlace)))
-      return false;
-    if (record.kind == JournalKind::MovedAside) {
-      FsFile* file = nullptr;
-      if (OpenInPlace(check, record.path, record.place, FsMode::Change, &file) != Opened::Ok)
-        return false;
-      bool moved = FsRename(file, record.aside);
-      if (!FsClose(file) || !moved) return false;
+  FsFile* workFolder = nullptr;
+  bool ok = true;
+  size_t asideName = TextLength(journal->workFolder) + 1;
+  while (ok && NextJournalRecord(&reader, &record)) {
+    if (record.kind == JournalKind::AsideFolder) ok = FsCreateFolder(record.path);
+    if (record.kind != JournalKind::MovedAside) continue;
+    if (!workFolder && OpenFolderInPlace(check, journal->workFolder, journal->workPlace,
+                                         &workFolder) != Opened::Ok)
+      ok = false;
+    FsFile* file = nullptr;
+    if (!ok || OpenInPlace(check, record.path, record.place, FsMode::Change, &file) != Opened::Ok) {
+      ok = false;
+      continue;
     }
+    ok = TextLength(record.aside) > asideName &&
+         FsRenameInto(file, workFolder, record.aside + asideName, record.aside) &&
+         LiesIn(file, journal->workPlace);
+    ok = FsClose(file) && ok;
   }
-  return true;
+  FsClose(workFolder);
+  return ok;
 }
 
 bool JournalCommit(Journal* journal) {
@@ -438,13 +459,33 @@ bool JournalCommit(Journal* journal) {
   size_t length = EncodeJournalRecord(
       {JournalKind::Committed, false, 0, {}, journal->root, "", "", ""}, record);
   // Once this record is on the disk the new files stay, whatever happens.
-  if (!FsWrite(journal->file, record, static_cast<uint32_t>(length)) || !FsFlush(journal->file))
-    return false;
-  EndJournal(journal, false);
-  return true;
+  if (!FsWrite(journal->file, record, static_cast<uint32_t>(length))) return false;
+  if (FsFlush(journal->file)) {
+    EndJournal(journal, false);
+    return true;
+  }
+  // The mark may reach the disk later all the same: it is taken back, on
+  // the disk, before the run is undone. Where that fails too, an undo
+  // begun now could meet the mark after a crash, which would drop the
+  // originals it had not yet put back: nothing is done, and the next start
+  // goes by what the disk holds.
+  length = EncodeJournalRecord({JournalKind::Retracted, false, 0, {}, journal->root, "", "", ""},
+                               record);
+  journal->undecided =
+      !FsWrite(journal->file, record, static_cast<uint32_t>(length)) || !FsFlush(journal->file);
+  return false;
 }
 
-bool JournalRollback(Journal* journal) { return EndJournal(journal, true) == Step::Done; }
+bool JournalRollback(Journal* journal) {
+  if (journal->undecided) {
+    journal->undecided = false;
+    journal->pendingSize = 0;
+    FsClose(journal->file);
+    journal->file = nullptr;
+    return false;
+  }
+  return EndJournal(journal, true) == Step::Done;
+}
 
 Recovery RecoverInstallation(const char* installPath) {
   char root[kPathCapacity], path[kPathCapacity], rootPlace[kPlaceCapacity];

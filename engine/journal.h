@@ -40,6 +40,7 @@ struct Journal {
   size_t nameRoom;  // the longest name that fits in the work folder (12 but for long paths)
   bool workFolderRecorded;
   bool rootTimesRecorded;
+  bool undecided;       // a completion mark that may be on the disk could not be taken back
   bool rootTimesKnown;  // the installation folder's times when the run began
   FsTimes rootTimes;
   char timedFolders[kTimedFolders][kPathCapacity];  // their times are in the journal
@@ -77,7 +78,9 @@ bool JournalApply(Journal* journal);
 bool JournalCommit(Journal* journal);
 // The run failed: puts every original back and removes what the run made,
 // then deletes the journal. False when that could not all be done: the
-// journal then stays for the next start.
+// journal then stays for the next start. After a JournalCommit whose mark
+// could be neither made sure nor taken back, nothing is done (the next
+// start goes by what reached the disk).
 bool JournalRollback(Journal* journal);
 
 enum class Recovery {

@@ -43,7 +43,7 @@ bool IsStoredText(const uint8_t* text, size_t length, size_t capacity) {
   return std::memchr(text, 0, length) == text + length - 1;
 }
 
-bool IsKnownKind(uint8_t kind) { return kind >= 1 && kind <= 6; }
+bool IsKnownKind(uint8_t kind) { return kind >= 1 && kind <= 7; }
 
 }  // namespace
 
@@ -120,8 +120,8 @@ bool PlanRestore(const uint8_t* bytes, size_t size, const char* root, RestoreSte
   size_t n = 0;
   JournalRecord record;
   while (NextJournalRecord(&reader, &record)) {
-    if (record.kind == JournalKind::Committed) {
-      committed = true;
+    if (record.kind == JournalKind::Committed || record.kind == JournalKind::Retracted) {
+      committed = record.kind == JournalKind::Committed;
       continue;
     }
     bool inside = PathInside(root, record.path);

@@ -15,6 +15,8 @@ enum class JournalKind : uint8_t {
   Committed = 4,   // the run completed: what was moved aside goes, nothing is put back
   AsideFolder = 5, // path, the run's work folder (originals aside), is to be made
   FolderTimes = 6, // path, a folder that exists, is about to change; these are its times
+  Retracted = 7,   // the Committed before it may not be on the disk: the run failed after
+                   // all, and is undone
 };
 
 // Paths are in normal form (engine/paths.h). A place is where the system

@@ -96,12 +96,54 @@ Opened OpenInPlace(const PlaceCheck& check, const char* path, const char* place,
   return Opened::Ok;
 }
 
-bool FolderInPlace(const PlaceCheck& check, const char* folder, const char* place) {
+Opened OpenFolderInPlace(const PlaceCheck& check, const char* folder, const char* place,
+                         FsFile** file) {
+  *file = nullptr;
+  FsFailure why = FsFailure::None;
+  FsFile* opened = FsOpen(folder, FsMode::Look, &why);
+  if (!opened) return why == FsFailure::NotFound ? Opened::Gone : Opened::Failed;
   char where[kPlaceCapacity];
-  if (!FolderPlace(folder, where)) return false;
-  if (where[0] == '\0')
-    return place[0] == '\0' && check.rootPlace[0] == '\0' && NoLinkOnTheWay(check.root, folder);
-  return !std::strcmp(where, place) && PlaceInside(check.rootPlace, where, true);
+  FsInfo info;
+  bool ok = false;
+  switch (FsWhere(opened, where)) {
+    case FsWhereResult::Known:
+      ok = !std::strcmp(where, place) && PlaceInside(check.rootPlace, where, true);
+      break;
+    case FsWhereResult::Unknown:
+      ok = place[0] == '\0' && check.rootPlace[0] == '\0' && NoLinkOnTheWay(check.root, folder);
+      break;
+    case FsWhereResult::Failed:
+      FsClose(opened);
+      return Opened::Failed;
+  }
+  if (!ok || !FsFileInfo(opened, &info) || !(info.attributes & kFsFolder)) {
+    FsClose(opened);
+    return ok ? Opened::Failed : Opened::Elsewhere;
+  }
+  *file = opened;
+  return Opened::Ok;
+}
+
+bool FolderInPlace(const PlaceCheck& check, const char* folder, const char* place) {
+  FsFile* file = nullptr;
+  if (OpenFolderInPlace(check, folder, place, &file) != Opened::Ok) return false;
+  FsClose(file);
+  return true;
+}
+
+bool LiesIn(FsFile* file, const char* place) {
+  char where[kPlaceCapacity];
+  switch (FsWhere(file, where)) {
+    case FsWhereResult::Known: {
+      size_t parent = ParentLength(where);
+      return place[0] != '\0' && TextLength(place) == parent && !std::strncmp(where, place, parent);
+    }
+    case FsWhereResult::Unknown:
+      return place[0] == '\0';
+    case FsWhereResult::Failed:
+      break;
+  }
+  return false;
 }
 
 bool DeleteOpened(FsFile* file, const uint32_t* attributes) {

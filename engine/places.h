@@ -51,6 +51,14 @@ Opened OpenInPlace(const PlaceCheck& check, const char* path, const char* place,
 // True when the folder at folder still lies at place (as noted), inside the
 // installation (or is it).
 bool FolderInPlace(const PlaceCheck& check, const char* folder, const char* place);
+// The same check, on the folder opened (FsMode::Look) and kept open in
+// *file, for a rename into it (FsRenameInto).
+Opened OpenFolderInPlace(const PlaceCheck& check, const char* folder, const char* place,
+                         FsFile** file);
+
+// True when the open file lies in the folder at place ("": the system cannot
+// tell, and neither could it when place was noted): the check after an act.
+bool LiesIn(FsFile* file, const char* place);
 
 // Deletes an open file (read-only too) or empty folder, and closes it.
 // attributes, when the caller knows them already, save asking the system.

@@ -47,6 +47,7 @@ const JournalRecord kRootAttributes{JournalKind::Attributes, false, 0x10, {}, "C
 const JournalRecord kRootTimes{JournalKind::FolderTimes, true, 0, {1, 2, 3}, "C:\\GAME", ""};
 const JournalRecord kDataTimes{JournalKind::FolderTimes, true, 0, {4, 5, 6}, "C:\\GAME\\DATA", ""};
 const JournalRecord kCommitted{JournalKind::Committed, false, 0, {}, "C:\\GAME", ""};
+const JournalRecord kRetracted{JournalKind::Retracted, false, 0, {}, "C:\\GAME", ""};
 
 }  // namespace
 
@@ -112,6 +113,10 @@ TEST(JournalRecords, RestorePlans) {
        {kRootTimes, kAsideFolder, kDataTimes, kAside, kNewFile, kAside2, kCommitted}, true,
        {"delete-aside C:\\GAME\\DATA\\A.DAT", "delete-aside C:\\GAME\\B.DAT",
         "remove-empty C:\\GAME\\~UPDATE.TMP"}},
+      {"a completion mark taken back: undone as if it were not there",
+       {kRootTimes, kAsideFolder, kAside, kNewFile, kCommitted, kRetracted}, true,
+       {"remove C:\\GAME\\README.TXT", "put-back C:\\GAME\\DATA\\A.DAT",
+        "remove-empty C:\\GAME\\~UPDATE.TMP", "folder-times C:\\GAME"}},
       {"header only", {}, true, {}},
       {"a path outside the installation", {kNewFile, {JournalKind::Created, false, 0, {}, "C:\\GAME\\..\\WINDOWS", ""}},
        false, {}},

@@ -284,6 +284,7 @@ FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why) {
 }
 
 bool FsClose(FsFile* file) {
+  if (!file) return true;
   bool ok = Call("close", NodeText(file->node));
   Forget(file);
   return ok;
@@ -357,6 +358,26 @@ bool FsRename(FsFile* file, const char* to, bool replace) {
   change.parent = parent;
   change.name = name;
   change.replaced = there;
+  Change(change);
+  return true;
+}
+
+bool FsRenameInto(FsFile* file, FsFile* into, const char* name, const char* to) {
+  // The folder is the one the handle holds, wherever its path leads now.
+  if (!Call("rename", NodeText(file->node) + " into " + NodeText(into->node) + " as " + name + " (" +
+                          to + ")") ||
+      !Living(sim.state, file->node) || !Living(sim.state, into->node))
+    return false;
+  SimState& s = sim.state;
+  int parent = into->node;
+  if (s.nodes[parent].kind != SimNode::Folder || !*name) return false;
+  for (int at = parent; at > 0; at = s.nodes[at].parent)
+    if (at == file->node) return false;  // into itself
+  if (Child(s, parent, name) >= 0) return false;
+  SimChange change = ChangeOf(SimChange::Rename);
+  change.node = file->node;
+  change.parent = parent;
+  change.name = name;
   Change(change);
   return true;
 }

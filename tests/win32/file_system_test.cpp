@@ -178,6 +178,33 @@ TEST_F(FileSystemTest, RenameMovesTheOpenFile) {
   EXPECT_EQ(Size(from), 8);
 }
 
+// A rename into an open folder lands in that folder, even once its path
+// leads to another one (the folder renamed away, a new one in its place):
+// the folder checked is the folder the file goes into. Wine resolves the
+// name by the folder's path as it was opened instead, so there it lands in
+// the new folder (the window docs/design-decisions.md lists). A taken name
+// fails.
+TEST_F(FileSystemTest, RenameIntoAnOpenFolderFollowsTheFolderNotItsPath) {
+  bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  ASSERT_TRUE(Make(W("a.txt"), "contents") && Make(W("表"), nullptr));
+  FsFile* folder = FsOpen(At("表").c_str(), FsMode::Look);
+  FsFile* file = FsOpen(At("a.txt").c_str(), FsMode::Change);
+  ASSERT_TRUE(folder && file);
+  ASSERT_TRUE(MoveFileW(W("表").c_str(), W("moved").c_str()));
+  ASSERT_TRUE(Make(W("表"), nullptr) && Make(W("表\\taken.txt"), "other"));
+  EXPECT_TRUE(FsRenameInto(file, folder, "a.txt", At("表\\a.txt").c_str()));
+  std::string landed = At(wine ? "表\\a.txt" : "moved\\a.txt");
+  EXPECT_EQ(Size(landed), 8);
+  EXPECT_EQ(Size(At(wine ? "moved\\a.txt" : "表\\a.txt")), -1);
+  EXPECT_EQ(Size(At("a.txt")), -1);
+  FsFile* other = FsOpen(At("表").c_str(), FsMode::Look);
+  FsFile* back = FsOpen(landed.c_str(), FsMode::Change);
+  ASSERT_TRUE(other && back);
+  EXPECT_FALSE(FsRenameInto(back, other, "taken.txt", At("表\\taken.txt").c_str()));
+  EXPECT_EQ(Size(At("表\\taken.txt")), 5);
+  for (FsFile* f : {folder, file, other, back}) FsClose(f);
+}
+
 TEST_F(FileSystemTest, DeleteRemovesAFileOrAnEmptyFolderAndCloses) {
   const std::tuple<const char*, bool, uint32_t, bool> cases[] = {
       // name, folder, attributes, deleted
