@@ -123,11 +123,17 @@ bool FindInstallation(char (&scratch)[kTextCapacity]) {
 // installation. A journal that may not be acted on (it names a place that
 // has changed since, or a step of its restore fails) stays, and the player
 // learns where the originals are; the updater then changes nothing.
+// A journal or work folder that other users may have written is not acted
+// on either, and the player is told which.
 bool RecoverEarlierUpdate(char (&scratch)[kTextCapacity]) {
-  if (RecoverInstallation(updaterState.installPath) != Recovery::CannotUndo) return true;
-  char workFolder[kPathCapacity];
-  WorkFolderOf(updaterState.installPath, workFolder);
-  FormatText(scratch, kTextCannotUndo, workFolder);
+  Recovery recovery = RecoverInstallation(updaterState.installPath);
+  if (recovery != Recovery::CannotUndo && recovery != Recovery::SharedJournal &&
+      recovery != Recovery::SharedWorkFolder)
+    return true;
+  char path[kPathCapacity];
+  RecordPathOf(updaterState.installPath,
+               recovery == Recovery::SharedJournal ? kJournalName : kWorkFolderName, path);
+  FormatText(scratch, recovery == Recovery::CannotUndo ? kTextCannotUndo : kTextSharedJournal, path);
   ShowUpdateError(scratch);
   return false;
 }

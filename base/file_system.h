@@ -92,7 +92,19 @@ FsWhereResult FsWhere(FsFile* file, char (&place)[kPlaceCapacity]);
 // path's attributes, times and size; a link at the last name is described
 // itself. False when nothing is there (why: NotFound) or it cannot be told.
 bool FsGetInfo(const char* path, FsInfo* info, FsFailure* why = nullptr);
-bool FsCreateFolder(const char* path);
+// A new folder; with privateAccess, one that only the current user,
+// Administrators and the system may open, whatever the folder around it
+// lets others do.
+bool FsCreateFolder(const char* path, bool privateAccess = false);
+
+// Who may change an open file or folder: Private when its owner is the
+// current user, Administrators or the system and nobody else may write,
+// delete or re-permit it; Shared when anyone else may (or the system would
+// not say); Unknown where the volume keeps no access lists at all (FAT).
+enum class FsAccess { Private, Shared, Unknown };
+FsAccess FsAccessOf(FsFile* file);
+// Makes a file just created (FsMode::Create) private, as FsCreateFolder does.
+bool FsMakePrivate(FsFile* file);
 bool FsFreeSpace(const char* root, uint64_t* available);
 
 // The entries of a folder, "." and ".." left out. spelled is false for a

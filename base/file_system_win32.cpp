@@ -5,6 +5,8 @@
 // missing, the calls by path take their place.
 #include "base/file_system.h"
 
+#include <aclapi.h>
+
 #include "base/wide_text_win32.h"
 
 // The open file: its handle, and what the calls by path need where the
@@ -86,7 +88,7 @@ constexpr OpenArguments kOpen[] = {
     {kLook | DELETE | FILE_WRITE_ATTRIBUTES, kShareAll, OPEN_EXISTING, kFolders},  // Change
     {GENERIC_READ, kShareData, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},              // Read
     {GENERIC_WRITE, kShareData, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},             // Write
-    {kOwn, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},                                  // Create
+    {kOwn | READ_CONTROL | WRITE_DAC, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL},       // Create
     {kOwn, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL},                               // Own
 };
 
@@ -345,9 +347,135 @@ bool FsGetInfo(const char* path, FsInfo* info, FsFailure* why) {
   return true;
 }
 
-bool FsCreateFolder(const char* path) {
+namespace {
+
+// The SIDs a private file or folder admits: the process's user, the
+// Administrators group and the system.
+struct Trusted {
+  union {
+    TOKEN_USER user;
+    uint8_t userBytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  };
+  uint8_t admins[SECURITY_MAX_SID_SIZE];
+  uint8_t system[SECURITY_MAX_SID_SIZE];
+  bool ok;
+};
+
+Trusted TrustedSids() {
+  Trusted t{};
+  HANDLE token = nullptr;
+  DWORD size = 0;
+  DWORD adminsSize = sizeof t.admins, systemSize = sizeof t.system;
+  t.ok = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+         GetTokenInformation(token, TokenUser, t.userBytes, sizeof t.userBytes, &size) &&
+         CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, t.admins, &adminsSize) &&
+         CreateWellKnownSid(WinLocalSystemSid, nullptr, t.system, &systemSize);
+  if (token) CloseHandle(token);
+  return t;
+}
+
+bool IsTrusted(Trusted& t, PSID sid) {
+  return EqualSid(sid, t.user.User.Sid) || EqualSid(sid, t.admins) || EqualSid(sid, t.system);
+}
+
+// A protected access list (nothing inherited) of full access for the three.
+struct PrivateAcl {
+  union {
+    ACL acl;
+    uint8_t bytes[sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+  };
+  SECURITY_DESCRIPTOR descriptor;
+  SECURITY_ATTRIBUTES attributes;
+  Trusted sids;
+  bool ok;
+};
+
+bool MakePrivateAcl(PrivateAcl* p) {
+  p->sids = TrustedSids();
+  p->ok = p->sids.ok && InitializeAcl(&p->acl, sizeof p->bytes, ACL_REVISION);
+  PSID sids[] = {p->sids.user.User.Sid, p->sids.admins, p->sids.system};
+  for (PSID sid : sids)
+    p->ok = p->ok && AddAccessAllowedAceEx(&p->acl, ACL_REVISION,
+                                           OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                           GENERIC_ALL, sid);
+  p->ok = p->ok && InitializeSecurityDescriptor(&p->descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+          SetSecurityDescriptorDacl(&p->descriptor, TRUE, &p->acl, FALSE) &&
+          SetSecurityDescriptorControl(&p->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+  p->attributes = {sizeof p->attributes, &p->descriptor, FALSE};
+  return p->ok;
+}
+
+// The rights that change a file or what a folder holds, or who may.
+constexpr DWORD kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                                  FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+}  // namespace
+
+bool FsCreateFolder(const char* path, bool privateAccess) {
   Wide wide(path);
-  return wide.ok && path && CreateDirectoryW(wide.text, nullptr);
+  if (!wide.ok || !path) return false;
+  PrivateAcl acl;
+  if (privateAccess && !MakePrivateAcl(&acl)) return false;
+  return CreateDirectoryW(wide.text, privateAccess ? &acl.attributes : nullptr);
+}
+
+bool FsMakePrivate(FsFile* file) {
+  PrivateAcl acl;
+  return MakePrivateAcl(&acl) &&
+         SetSecurityInfo(file->handle, SE_FILE_OBJECT,
+                         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                         nullptr, &acl.acl, nullptr) == ERROR_SUCCESS;
+}
+
+FsAccess FsAccessOf(FsFile* file) {
+  // A volume without access lists (FAT) lets everyone do everything: there
+  // is nothing to tell.
+  using VolumeInfo = BOOL(WINAPI*)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
+  auto volumeInfo =
+      reinterpret_cast<VolumeInfo>(Kernel32("GetVolumeInformationByHandleW"));
+  DWORD flags = 0;
+  if (volumeInfo && volumeInfo(file->handle, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+      !(flags & FILE_PERSISTENT_ACLS))
+    return FsAccess::Unknown;
+  // The access list is read on a second handle to the same file (the first
+  // may lack the right to read it), proved the same by its volume and index.
+  HANDLE reader = CreateFileW(file->path, READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                              OPEN_EXISTING, kFolders, nullptr);
+  if (reader == INVALID_HANDLE_VALUE) return FsAccess::Shared;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  bool same = GetFileInformationByHandle(file->handle, &a) &&
+              GetFileInformationByHandle(reader, &b) &&
+              a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+              a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  bool read = same && GetSecurityInfo(reader, SE_FILE_OBJECT,
+                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                      &owner, nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS;
+  CloseHandle(reader);
+  Trusted sids = TrustedSids();
+  // No access list at all lets everyone in.
+  bool trusted = read && sids.ok && owner && dacl && IsTrusted(sids, owner);
+  for (DWORD i = 0; trusted && i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace))) {
+      trusted = false;
+      break;
+    }
+    // Deny entries take nothing away from the check; entries that only
+    // pass to what the folder will hold do not apply to it.
+    if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE || (ace->AceFlags & INHERIT_ONLY_ACE)) {
+      trusted = ace->AceType == ACCESS_DENIED_ACE_TYPE || ace->AceType == ACCESS_ALLOWED_ACE_TYPE ||
+                ace->AceType == SYSTEM_AUDIT_ACE_TYPE;
+      continue;
+    }
+    auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if ((allowed->Mask & kChangingRights) && !IsTrusted(sids, &allowed->SidStart)) trusted = false;
+  }
+  if (descriptor) LocalFree(descriptor);
+  return trusted ? FsAccess::Private : FsAccess::Shared;
 }
 
 namespace {

@@ -81,10 +81,14 @@ bool OpenJournal(Journal* journal) {
   if (OpenInPlace(check, journal->path, journal->rootPlace, FsMode::Create, &file) != Opened::Ok)
     return false;
   journal->file = file;
-  // The header reaches the disk on its own, before any record: a journal
-  // whose header is not there (zeros where a power cut lost it) then proves
-  // that no record was written, and so that nothing was changed.
-  return FsWrite(file, kJournalHeader, kJournalHeaderSize) && FsFlush(file);
+  // Only this user, Administrators and the system may change it, whatever
+  // the game folder lets others do: the next start trusts no other journal.
+  if (!FsMakePrivate(file)) return false;
+  // The header goes with the first records (the installation folder's
+  // times first), all flushed before the first change: a journal whose
+  // header is not on the disk (zeros where a power cut lost the batch) then
+  // proves that that flush never ended, and so that nothing was changed.
+  return FsWrite(file, kJournalHeader, kJournalHeaderSize);
 }
 
 // True when the journal's first bytes are zeros: its header never reached
@@ -99,7 +103,8 @@ bool HeaderLost(const uint8_t* bytes) {
 
 // Later: a completed run's originals could not all be dropped yet; the
 // installation is the new one, and the journal stays to finish the drop.
-enum class Step { Done, Failed, Elsewhere, Later };
+// Shared: the work folder is one that others may change: nothing is done.
+enum class Step { Done, Failed, Elsewhere, Later, Shared };
 
 Step FromOpened(Opened opened) {
   return opened == Opened::Gone        ? Step::Done
@@ -233,6 +238,23 @@ Step TakeStep(const PlaceCheck& check, const RestoreStep& step) {
   return Step::Failed;
 }
 
+// True when the plan takes files from the work folder and that folder is
+// one that others may change (what lies in it would not be the originals).
+bool WorkFolderShared(const char* root, const RestoreStep* steps, size_t count) {
+  bool fromWorkFolder = false;
+  for (size_t i = 0; i < count; ++i)
+    fromWorkFolder = fromWorkFolder || steps[i].action == RestoreAction::PutBack ||
+                     steps[i].action == RestoreAction::DeleteAside ||
+                     steps[i].action == RestoreAction::RemoveEmpty;
+  char folder[kPathCapacity];
+  if (!fromWorkFolder || !CopyText(folder, root) || !JoinPath(folder, kWorkFolderName)) return false;
+  FsFile* file = FsOpen(folder, FsMode::Look);
+  if (!file) return false;  // gone: nothing of it to trust
+  bool shared = FsAccessOf(file) == FsAccess::Shared;
+  FsClose(file);
+  return shared;
+}
+
 // The installation folder's times as the plan gives them back, to be given
 // once more after the journal is gone (deleting it changes them).
 struct RootTimes {
@@ -264,6 +286,8 @@ Step RestoreFrom(const PlaceCheck& check, FsFile* file, RootTimes* rootTimes) {
       result = Step::Done;
     } else if (!PlanRestore(bytes, size, check.root, steps, &count)) {
       result = Step::Elsewhere;
+    } else if (WorkFolderShared(check.root, steps, count)) {
+      result = Step::Shared;
     } else {
       // A completed run's plan only drops what it kept aside: a step of it
       // that fails (a scanner may hold an original) can wait for the next
@@ -347,7 +371,11 @@ Step EndJournal(Journal* journal, bool undo) {
 }  // namespace
 
 void WorkFolderOf(const char* installPath, char (&folder)[kPathCapacity]) {
-  if (!NormalPath(installPath, folder) || !JoinPath(folder, kWorkFolderName)) folder[0] = '\0';
+  RecordPathOf(installPath, kWorkFolderName, folder);
+}
+
+void RecordPathOf(const char* installPath, const char* name, char (&path)[kPathCapacity]) {
+  if (!NormalPath(installPath, path) || !JoinPath(path, name)) path[0] = '\0';
 }
 
 bool JournalBegin(Journal* journal, const char* root, const char* rootPlace) {
@@ -433,7 +461,7 @@ bool JournalApply(Journal* journal) {
   bool ok = true;
   size_t asideName = TextLength(journal->workFolder) + 1;
   while (ok && NextJournalRecord(&reader, &record)) {
-    if (record.kind == JournalKind::AsideFolder) ok = FsCreateFolder(record.path);
+    if (record.kind == JournalKind::AsideFolder) ok = FsCreateFolder(record.path, true);
     if (record.kind != JournalKind::MovedAside) continue;
     if (!workFolder && OpenFolderInPlace(check, journal->workFolder, journal->workPlace,
                                          &workFolder) != Opened::Ok)
@@ -507,9 +535,15 @@ Recovery RecoverInstallation(const char* installPath) {
     case Opened::Failed:
       return Recovery::CannotUndo;
   }
+  // A journal that others may have written is not this updater's.
+  if (FsAccessOf(file) == FsAccess::Shared) {
+    FsClose(file);
+    return Recovery::SharedJournal;
+  }
   switch (RestoreAndEnd(check, file)) {
     case Step::Done: return Recovery::Restored;
     case Step::Later: return Recovery::DropPending;
+    case Step::Shared: return Recovery::SharedWorkFolder;
     default: return Recovery::CannotUndo;
   }
 }

@@ -6,7 +6,9 @@
 // failed run puts it all back; a completed one drops what it kept aside; a
 // run that died is undone at the next start. The run holds the journal open
 // without sharing, which tells a second copy of the updater that the journal
-// belongs to a live run. Every path is in normal form, with the place its
+// belongs to a live run. The journal and the work folder are private to the
+// user who ran the update, Administrators and the system, and the next start
+// acts on no others. Every path is in normal form, with the place its
 // folder lay at when the run planned (engine/places.h). Portable, over
 // base/file_system.h.
 #pragma once
@@ -91,6 +93,9 @@ enum class Recovery {
                // installation is the new one; the journal stays for the next start
   CannotUndo,  // the journal stays: it is not this installation's, names a
                // place that has changed, or a step failed
+  SharedJournal,     // the journal is one that other users may have written or
+                     // changed: it is not acted on, and stays
+  SharedWorkFolder,  // so is the work folder that holds the originals
 };
 // At start, before anything touches the installation: undoes (or, when it
 // had completed, finishes) a run that died, as its journal says.
@@ -98,3 +103,6 @@ Recovery RecoverInstallation(const char* installPath);
 // Where a journal that could not be undone keeps the originals: the work
 // folder of installPath.
 void WorkFolderOf(const char* installPath, char (&folder)[kPathCapacity]);
+// The path of the journal (kJournalName) or the work folder (kWorkFolderName)
+// of installPath, for the player's boxes; "" when it does not fit.
+void RecordPathOf(const char* installPath, const char* name, char (&path)[kPathCapacity]);

@@ -37,6 +37,11 @@ inline constexpr char kTextSetupIniMissing[] =
 // originals are kept.
 inline constexpr char kTextCannotUndo[] =
     "前回のアップデートを元に戻せませんでした。元のファイルは \"%s\" にあります";
+// An earlier update's journal or work folder (the path) that other users
+// may have written or changed: not acted on, kept.
+inline constexpr char kTextSharedJournal[] =
+    "前回のアップデートの記録 \"%s\" は他のユーザーが変更できる状態のため使用できません。"
+    "アップデートを中止します";
 inline constexpr char kTextGameRunning[] =
     "「%s」が実行中です。アップデートを続行する場合はゲームを終了してから [OK] を、"
     "アップデートを中止する場合は [キャンセル] を押して下さい";

@@ -10,6 +10,7 @@
 // relative paths of the steps start from), E2E_GAME (the game window
 // program; by default e2e_game.exe beside the driver).
 #include <windows.h>
+#include <aclapi.h>
 #include <commctrl.h>
 #include <shlwapi.h>
 
@@ -816,6 +817,30 @@ bool DoCheckMissing(const Step& step) {
   return true;
 }
 
+// let-everyone-change path=FILE: Everyone is given every right on FILE (a
+// file or a folder), as a folder made under C:\ gives every user; fails
+// where the system keeps no access list there.
+bool DoLetEveryoneChange(const Step& step) {
+  if (!CheckKeys(step, {"path"})) return false;
+  uint8_t everyone[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof everyone;
+  EXPLICIT_ACCESSW access{};
+  access.grfAccessPermissions = GENERIC_ALL;
+  access.grfAccessMode = GRANT_ACCESS;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone);
+  PACL acl = nullptr;
+  std::wstring path = ResolvePath(Arg(step, "path"));
+  bool ok = CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size) &&
+            SetEntriesInAclW(1, &access, nullptr, &acl) == ERROR_SUCCESS &&
+            SetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, acl, nullptr) == ERROR_SUCCESS;
+  if (acl) LocalFree(acl);
+  if (!ok) return Fail(step, "cannot give Everyone the rights on " + Arg(step, "path"));
+  Note("Everyone may change " + Arg(step, "path"));
+  return true;
+}
+
 // load-dll path=FILE: the driver loads FILE and lets it go, as any program
 // would (the planted DLLs' probe proving that it leaves its mark).
 bool DoLoadDll(const Step& step) {
@@ -1190,6 +1215,7 @@ bool RunStep(const Step& step) {
   if (verb == "check-file") return DoCheckFile(step);
   if (verb == "check-missing") return DoCheckMissing(step);
   if (verb == "load-dll") return DoLoadDll(step);
+  if (verb == "let-everyone-change") return DoLetEveryoneChange(step);
   if (verb == "check-folder") return DoCheckFolder(step);
   if (verb == "check-temp-clean") return DoCheckTempClean(step);
   if (verb == "copy") return DoCopy(step);

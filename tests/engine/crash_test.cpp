@@ -565,3 +565,41 @@ TEST(CrashTest, EveryStateOfEveryRunRecoversToTheOldOrTheNewInstallation) {
       counts.recoveriesFailed, counts.linkStates, counts.failures);
   EXPECT_EQ(counts.failures, 0);
 }
+
+// A journal or a work folder that other users may have written or changed
+// (another owner, or an access list that lets them) is never acted on: at
+// every kill of a run that left both, the start finds them, says which, and
+// changes nothing at all; the journal and the work folder stay.
+TEST(CrashTest, JournalsAndWorkFoldersOthersMayChangeAreNeverActedOn) {
+  long tried = 0;
+  for (int n = 0; n < 20; ++n) {
+    Scenario s = Generate(2000 + n);
+    ASSERT_NE(s.package, nullptr);
+    SimReset(s.initial);
+    RunOnce(s);
+    std::vector<SimChange> log = sim.log;
+    char root[kPathCapacity], journal[kPathCapacity], work[kPathCapacity];
+    NormalPath(s.root.c_str(), root);
+    RecordPathOf(root, kJournalName, journal);
+    RecordPathOf(root, kWorkFolderName, work);
+    for (size_t k = 0; k < log.size(); k += 3) {
+      SimState killed = SimReplay(s.initial, log, k);
+      int journalNode = SimFind(killed, journal), workNode = SimFind(killed, work);
+      if (journalNode < 0 || workNode < 0 || killed.nodes[journalNode].data.size() <= 8) continue;
+      for (bool journalShared : {true, false}) {
+        SimState marked = killed;
+        SimMarkShared(marked, journalShared ? journal : work);
+        SimReset(marked);
+        Recovery recovery = RecoverInstallation(s.root.c_str());
+        ++tried;
+        EXPECT_EQ(recovery, journalShared ? Recovery::SharedJournal : Recovery::SharedWorkFolder)
+            << s.seed << " kill " << k;
+        EXPECT_EQ(SimDescribe(sim.state, "", true), SimDescribe(marked, "", true))
+            << s.seed << " kill " << k << (journalShared ? ": journal" : ": work folder");
+        EXPECT_FALSE(SimAnythingOpen());
+      }
+    }
+    FreeBlock(s.package);
+  }
+  EXPECT_GT(tried, 20);
+}

@@ -442,7 +442,23 @@ bool FsGetInfo(const char* path, FsInfo* info, FsFailure* why) {
   return true;
 }
 
-bool FsCreateFolder(const char* path) {
+// Access lists are not simulated beyond one mark: what the engine makes is
+// private, what a test marks is shared.
+FsAccess FsAccessOf(FsFile* file) {
+  if (!Call("access", NodeText(file->node)) || !Living(sim.state, file->node)) return FsAccess::Shared;
+  return sim.state.nodes[file->node].shared ? FsAccess::Shared : FsAccess::Private;
+}
+
+bool FsMakePrivate(FsFile* file) {
+  return Call("private", NodeText(file->node)) && Living(sim.state, file->node);
+}
+
+void SimMarkShared(SimState& state, const std::string& path) {
+  int node = SimFind(state, path);
+  if (node >= 0) state.nodes[node].shared = true;
+}
+
+bool FsCreateFolder(const char* path, bool) {
   if (!Call("mkdir", path)) return false;
   SimState& s = sim.state;
   std::string name;

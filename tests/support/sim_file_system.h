@@ -30,6 +30,7 @@ struct SimNode {
   int parent = -1;
   std::string name;        // code page 932 bytes, as created
   bool unspelled = false;  // a name code page 932 cannot spell: listed as "?"
+  bool shared = false;     // another user owns it or may change it (FsAccessOf)
   uint32_t attributes = kFsFolder;
   FsTimes times{};
   std::string data;    // a file's bytes
@@ -98,6 +99,9 @@ int SimFind(const SimState& state, const std::string& path);  // -1 when none; l
 int SimAddFolder(SimState& state, const std::string& path, uint32_t attributes = kFsFolder);
 int SimAddFile(SimState& state, const std::string& path, const std::string& data,
                uint32_t attributes, const FsTimes& times, bool unspelled = false);
+// Marks what path names (links not followed) as another user's, or as one
+// that others may change.
+void SimMarkShared(SimState& state, const std::string& path);
 // Puts a link at path (whatever was there goes) leading to the folder target.
 void SimPlantLink(SimState& state, const std::string& path, const std::string& target);
 std::string SimPath(const SimState& state, int node);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
 
 #include <set>
 #include <string>
@@ -203,6 +204,48 @@ TEST_F(FileSystemTest, RenameIntoAnOpenFolderFollowsTheFolderNotItsPath) {
   EXPECT_FALSE(FsRenameInto(back, other, "taken.txt", At("表\\taken.txt").c_str()));
   EXPECT_EQ(Size(At("表\\taken.txt")), 5);
   for (FsFile* f : {folder, file, other, back}) FsClose(f);
+}
+
+// Gives Everyone the right to change path (a file or a folder), as a game
+// folder made under C:\ lets every user; false when the system keeps no such
+// list there.
+bool LetEveryoneChange(const std::wstring& path) {
+  uint8_t everyone[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof everyone;
+  if (!CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size)) return false;
+  EXPLICIT_ACCESSW access{};
+  access.grfAccessPermissions = GENERIC_ALL;
+  access.grfAccessMode = GRANT_ACCESS;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone);
+  PACL acl = nullptr;
+  if (SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS) return false;
+  DWORD result = SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION, nullptr, nullptr, acl, nullptr);
+  LocalFree(acl);
+  return result == ERROR_SUCCESS;
+}
+
+// A file made private, and a folder made so, are Private (or Unknown where
+// the volume keeps no lists); once Everyone may change them, Shared.
+TEST_F(FileSystemTest, PrivateUntilOthersMayChangeIt) {
+  FsFile* file = FsOpen(At("journal").c_str(), FsMode::Create);
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(FsMakePrivate(file));
+  ASSERT_TRUE(FsCreateFolder(At("work").c_str(), true));
+  FsFile* folder = FsOpen(At("work").c_str(), FsMode::Look);
+  ASSERT_NE(folder, nullptr);
+  FsAccess fileAccess = FsAccessOf(file), folderAccess = FsAccessOf(folder);
+  std::printf("access lists: %s\n", fileAccess == FsAccess::Unknown ? "not kept" : "kept");
+  EXPECT_NE(fileAccess, FsAccess::Shared);
+  EXPECT_EQ(folderAccess, fileAccess);
+  if (fileAccess == FsAccess::Private) {
+    ASSERT_TRUE(LetEveryoneChange(W("journal")) && LetEveryoneChange(W("work")));
+    EXPECT_EQ(FsAccessOf(file), FsAccess::Shared);
+    EXPECT_EQ(FsAccessOf(folder), FsAccess::Shared);
+  }
+  FsClose(folder);
+  FsClose(file);
 }
 
 TEST_F(FileSystemTest, DeleteRemovesAFileOrAnEmptyFolderAndCloses) {
