@@ -30,6 +30,7 @@
 #include "bench/synthetic_entry.h"
 #include "config/update_items.h"
 #include "engine/update_engine.h"
+#include "engine/update_sequence.h"
 #include "package/block.h"
 #include "package/extract_entry.h"
 #include "package/open_package.h"
@@ -173,32 +174,50 @@ struct Phases {
 
 UpdateEngine engine;
 
-bool JournaledRun(HWND dialog, const std::string& game, const std::string& disc) {
-  double start = Now();
-  UpdateLists lists = Lists();
-  PackageView package = OwnPackage();
-  if (BeginUpdate(&engine, game.c_str(), package, lists, false).refused) return false;
-  double planned = Now();
-  phases.journal = planned - start;
-  ProgressBegin(dialog, engine.totalBytes);
-  Progress progress{PieceWritten, nullptr};
-  for (int i = 0; i < lists.updateCount; ++i) {
-    if (WriteUpdateItem(&engine, i, &progress).result != EntryWrite::Written) return false;
-    PumpMessages();
-  }
-  double written = Now();
-  phases.entries = written - planned;
-  DiscCopy copy;
-  if (!PlanDiscCopy(&engine, disc.c_str(), lists.copies[0].path, &copy)) return false;
-  ProgressAddTotal(copy.bytes);
-  if (ShellCopy(dialog, copy.source, copy.destination, copy.sourceIsFolder) != ShellCopyDone ||
-      !FinishDiscCopy(&engine, copy, &progress))
-    return false;
+// The run's own sequence (engine/update_sequence.h), its phases timed by
+// its hooks, with the wizard's progress and message pumping.
+struct Clock {
+  HWND dialog;
+  const char* disc;
+  double start, planned, written, copied;
+};
+void Begun(void* context, uint64_t total) {
+  Clock& c = *static_cast<Clock*>(context);
+  c.planned = Now();
+  ProgressBegin(c.dialog, total);
+}
+void ItemWritten(void*) { PumpMessages(); }
+bool FindDisc(void* context, int32_t, char (&root)[kPathCapacity]) {
+  return CopyText(root, static_cast<Clock*>(context)->disc);
+}
+bool ProgramFolder(void* context, char (&root)[kPathCapacity]) {
+  return CopyText(root, static_cast<Clock*>(context)->disc);
+}
+void CopyPlanned(void* context, const CopyItem&, uint64_t bytes) {
+  static_cast<Clock*>(context)->written = Now();
+  ProgressAddTotal(bytes);
+}
+RunCopy Copy(void* context, const DiscCopy& copy) {
+  return static_cast<RunCopy>(
+      ShellCopy(static_cast<Clock*>(context)->dialog, copy.source, copy.destination, copy.sourceIsFolder));
+}
+void CopyFinished(void* context, uint64_t) {
+  static_cast<Clock*>(context)->copied = Now();
   ProgressEnd();
-  double copied = Now();
-  phases.copy = copied - written;
-  bool ok = CommitUpdate(&engine);
-  phases.drop = Now() - copied;
+}
+
+bool JournaledRun(HWND dialog, const std::string& game, const std::string& disc) {
+  Clock clock{dialog, disc.c_str(), Now(), 0, 0, 0};
+  Progress progress{PieceWritten, nullptr};
+  const RunHooks hooks{&clock, &progress, Begun, ItemWritten, FindDisc, ProgramFolder,
+                       CopyPlanned, Copy, CopyFinished};
+  UpdateLists lists = Lists();
+  bool ok = RunUpdateItems(&engine, game.c_str(), OwnPackage(), lists, false, hooks).end ==
+            RunEnd::Completed;
+  double end = Now();
+  phases = {clock.planned - clock.start, clock.written - clock.planned, clock.copied - clock.written,
+            end - clock.copied};
+  if (!ok) RollbackUpdate(&engine);
   return ok;
 }
 

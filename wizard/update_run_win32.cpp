@@ -9,7 +9,7 @@
 #include "config/install_description.h"
 #include "config/join_path.h"
 #include "config/tokenizer.h"
-#include "engine/update_engine.h"
+#include "engine/update_sequence.h"
 #include "package/extract_entry.h"
 #include "resources/resource_ids.h"
 #include "resources/texts.h"
@@ -27,10 +27,6 @@ struct Run {
   char value[kTextCapacity];  // INI values, the disc prompt
   bool overwriteOnly;
   UpdateLists lists;
-  // Where copy items without a disc number come from: the drive of the last
-  // disc found, or the program's own folder while no disc was searched.
-  char sourceRoot[kPathCapacity];
-  bool sourceRootSet;
   char failure[kTextCapacity];  // shown before the dialog ends, when set
 };
 
@@ -67,9 +63,9 @@ UpdateOutcome WriteFailure(Run& run) {
   return FailureExit(run);
 }
 
+// The completed run (recorded by the engine), or one with nothing to do.
 UpdateOutcome Completion(Run& run) {
   HWND dialog = run.dialog;
-  if (!CommitUpdate(&engine)) return WriteFailure(run);
   ProgressEnd();
   SetStatusText(dialog, kTextCompleted);
   SysSetDlgItemText(dialog, IDC_NEXT, kTextFinishButton);
@@ -81,21 +77,24 @@ UpdateOutcome Completion(Run& run) {
 
 void PieceWritten(void*, uint32_t bytes) { ProgressAdvance(bytes); }
 
+// The run's progress: the bar and the window's messages after every piece.
+const Progress progress{PieceWritten, nullptr};
+
 // Looks through the CD-ROM drives, A to Z, for the one that holds disc's
 // check file, asking the user to insert the disc until it is found. False
 // when the user cancels.
-bool FindDisc(Run& run, int32_t disc) {
+bool FindDisc(void* context, int32_t disc, char (&root)[kPathCapacity]) {
+  Run& run = *static_cast<Run*>(context);
   const char* checkFile = installDescription.diskCheckFiles[disc];
   for (;;) {
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
-      const char root[3] = {letter, ':', '\0'};
-      if (SysGetDriveType(root) != DRIVE_CDROM) continue;
+      const char drive[3] = {letter, ':', '\0'};
+      if (SysGetDriveType(drive) != DRIVE_CDROM) continue;
       // The value buffer holds any root and check file, so the join fits.
-      CopyText(run.value, root);
+      CopyText(run.value, drive);
       if (JoinPath(run.value, checkFile) &&
           SysGetFileAttributes(run.value) != INVALID_FILE_ATTRIBUTES) {
-        CopyText(run.sourceRoot, root);
-        run.sourceRootSet = true;
+        CopyText(root, drive);
         return true;
       }
     }
@@ -107,39 +106,23 @@ bool FindDisc(Run& run, int32_t disc) {
   }
 }
 
-// The run's progress: the bar and the window's messages after every piece.
-const Progress progress{PieceWritten, nullptr};
-
-// Copies one item from its disc (or from the folder of an earlier disc or of
-// the program). Returns the outcome that ends the run, or Completed to go on.
-UpdateOutcome CopyItemFromDisc(Run& run, const CopyItem& item) {
-  if (item.disc < 0 || item.disc >= kDiscCount) return CopyFailure(run, item);
-  if (item.disc != 0) {
-    if (!FindDisc(run, item.disc)) return FailureExit(run);
-  } else if (!run.sourceRootSet) {
-    // No disc yet in this run: the item lies beside the updater, which may
-    // itself have come on a disc or in a folder with extra files.
-    if (!SysGetModuleFolder(run.sourceRoot, kPathCapacity)) return CopyFailure(run, item);
-    run.sourceRootSet = true;
-  }
-  // What the copy will change goes into the journal before it starts.
-  DiscCopy copy;
-  if (!PlanDiscCopy(&engine, run.sourceRoot, item.path, &copy)) return CopyFailure(run, item);
-  ProgressAddTotal(copy.bytes);
-
-  SetStatusText(run.dialog, kTextCopying, item.path);
-  switch (ShellCopy(run.dialog, copy.source, copy.destination, copy.sourceIsFolder)) {
-    case ShellCopyDone:
-      // The copied files' data on the disk before the run can complete.
-      if (!FinishDiscCopy(&engine, copy, &progress)) return CopyFailure(run, item);
-      ProgressAdvance(copy.bytes);
-      return UpdateOutcome::Completed;
-    case ShellCopyAborted:
-      return FailureExit(run);
-    default:
-      return CopyFailure(run, item);
-  }
+bool ProgramFolder(void*, char (&root)[kPathCapacity]) {
+  return SysGetModuleFolder(root, kPathCapacity);
 }
+
+void Begun(void* context, uint64_t totalBytes) {
+  ProgressBegin(static_cast<Run*>(context)->dialog, totalBytes);
+}
+void ItemWritten(void*) { PumpMessages(); }
+void CopyPlanned(void* context, const CopyItem& item, uint64_t bytes) {
+  ProgressAddTotal(bytes);
+  SetStatusText(static_cast<Run*>(context)->dialog, kTextCopying, item.path);
+}
+RunCopy Copy(void* context, const DiscCopy& copy) {
+  return static_cast<RunCopy>(
+      ShellCopy(static_cast<Run*>(context)->dialog, copy.source, copy.destination, copy.sourceIsFolder));
+}
+void CopyFinished(void*, uint64_t bytes) { ProgressAdvance(bytes); }
 
 UpdateOutcome RunWith(Run& run) {
   HWND dialog = run.dialog;
@@ -168,29 +151,31 @@ UpdateOutcome RunWith(Run& run) {
     return Completion(run);
   }
 
-  // From here on every change to the installation is journaled first. A run
-  // that cannot begin (an item that lands outside the installation folder,
-  // a work folder already there) changes nothing and says so with that
-  // item's failure.
-  Refusal refusal =
-      BeginUpdate(&engine, updaterState.installPath, OwnPackage(), lists, run.overwriteOnly);
-  if (refusal.refused)
-    return refusal.copyItem ? CopyFailure(run, lists.copies[refusal.index]) : WriteFailure(run);
-  ProgressBegin(dialog, engine.totalBytes);
-  for (int i = 0; i < lists.updateCount; ++i) {
-    EntryWriteReport report = WriteUpdateItem(&engine, i, &progress);
-    if (report.result != EntryWrite::Written) {
+  // A run that cannot begin (an item that lands outside the installation
+  // folder, a work folder already there) changes nothing and says so with
+  // that item's failure.
+  const RunHooks hooks{&run,      &progress, Begun, ItemWritten, FindDisc, ProgramFolder,
+                       CopyPlanned, Copy,    CopyFinished};
+  RunResult result = RunUpdateItems(&engine, updaterState.installPath, OwnPackage(), lists,
+                                    run.overwriteOnly, hooks);
+  switch (result.end) {
+    case RunEnd::Completed:
+      return Completion(run);
+    case RunEnd::Refused:
+      return result.refusal.copyItem ? CopyFailure(run, lists.copies[result.index])
+                                     : WriteFailure(run);
+    case RunEnd::WriteFailed:
       ProgressFailing();
-      ShowEntryWriteBoxes(report);
+      ShowEntryWriteBoxes(result.report);
       return WriteFailure(run);
-    }
-    PumpMessages();
+    case RunEnd::CopyFailed:
+      return CopyFailure(run, lists.copies[result.index]);
+    case RunEnd::Cancelled:
+      return FailureExit(run);
+    case RunEnd::NotRecorded:
+      return WriteFailure(run);
   }
-  for (int i = 0; i < lists.copyCount; ++i) {
-    UpdateOutcome outcome = CopyItemFromDisc(run, lists.copies[i]);
-    if (outcome != UpdateOutcome::Completed) return outcome;
-  }
-  return Completion(run);
+  return FailureExit(run);
 }
 
 }  // namespace

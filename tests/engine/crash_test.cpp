@@ -28,6 +28,7 @@
 #include "engine/journal_records.h"
 #include "engine/paths.h"
 #include "engine/update_engine.h"
+#include "engine/update_sequence.h"
 #include "package/block.h"
 #include "package/open_package.h"
 #include "package/package_writer.h"
@@ -278,18 +279,22 @@ UpdateEngine engine;
 
 enum class Outcome { Completed, Failed };
 
-// The run as the wizard makes it, without its window.
+// The run's own sequence, with the disc in drive D: and the shell's copy
+// played by the simulated file system.
+bool FindDisc(void*, int32_t, char (&root)[kPathCapacity]) { return CopyText(root, "D:"); }
+bool ProgramFolder(void*, char (&root)[kPathCapacity]) { return CopyText(root, "D:"); }
+void Nothing(void*) {}
+void NothingWithBytes(void*, uint64_t) {}
+void CopyPlanned(void*, const CopyItem&, uint64_t) {}
+RunCopy Copy(void*, const DiscCopy& copy) { return ShellCopy(copy) ? RunCopy::Done : RunCopy::Failed; }
+
 Outcome RunOnce(const Scenario& s) {
   PackageView view{s.package, s.packageBytes.data(), static_cast<uint32_t>(s.packageBytes.size())};
-  bool ok = !BeginUpdate(&engine, s.root.c_str(), view, s.lists, s.overwriteOnly).refused;
-  for (int i = 0; ok && i < s.lists.updateCount; ++i)
-    ok = WriteUpdateItem(&engine, i, nullptr).result == EntryWrite::Written;
-  for (int i = 0; ok && i < s.lists.copyCount; ++i) {
-    DiscCopy copy;
-    ok = PlanDiscCopy(&engine, "D:", s.lists.copies[i].path, &copy) && ShellCopy(copy) &&
-         FinishDiscCopy(&engine, copy, nullptr);
-  }
-  if (ok && CommitUpdate(&engine)) return Outcome::Completed;
+  const RunHooks hooks{nullptr, nullptr, NothingWithBytes, Nothing, FindDisc, ProgramFolder,
+                       CopyPlanned, Copy, NothingWithBytes};
+  RunResult result =
+      RunUpdateItems(&engine, s.root.c_str(), view, s.lists, s.overwriteOnly, hooks);
+  if (result.end == RunEnd::Completed) return Outcome::Completed;
   RollbackUpdate(&engine);
   return Outcome::Failed;
 }
