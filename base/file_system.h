@@ -56,6 +56,14 @@ enum class FsFailure { None, NotFound, Exists, InUse, Other };
 FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why = nullptr);
 // False when the file could not be closed (its data may not be written).
 bool FsClose(FsFile* file);
+// Creates the file (FsMode::Create) called name (one name) in the open
+// folder folder, which stays where it is whatever happens to the path that
+// led to it; path is the same place as a path, which a system that refuses
+// the folder's handle for a create takes instead (say, Wine, which goes by
+// the folder's path as it was opened).
+FsFile* FsCreateIn(FsFile* folder, const char* name, const char* path, FsFailure* why = nullptr);
+// The same for a new folder, open as FsMode::Look.
+FsFile* FsCreateFolderIn(FsFile* folder, const char* name, const char* path);
 // Reads up to length bytes from offset; read receives how many.
 bool FsRead(FsFile* file, uint64_t offset, void* data, uint32_t length, uint32_t* read);
 // Writes all length bytes behind the last bytes written (from the start of

@@ -6,6 +6,7 @@
 #include "base/file_system.h"
 
 #include <aclapi.h>
+#include <winternl.h>
 
 #include "base/wide_text_win32.h"
 
@@ -152,6 +153,77 @@ FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why) {
   }
   if (why) *why = failure;
   return file;
+}
+
+namespace {
+
+// NtCreateFile with a folder's handle as the root: the kernel creates the
+// name in that folder, never again by path. nullptr with why, or, where the
+// system lacks the call, a create by path.
+FsFile* CreateRelative(FsFile* folder, const char* name, const char* path, FsMode mode,
+                       bool asFolder, FsFailure* why) {
+  using CreateFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, OBJECT_ATTRIBUTES*, IO_STATUS_BLOCK*,
+                                       LARGE_INTEGER*, ULONG, ULONG, ULONG, ULONG, void*, ULONG);
+  static CreateFunction create = nullptr;
+  static bool looked = false;
+  if (!looked) {
+    looked = true;
+    if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll"))
+      create = reinterpret_cast<CreateFunction>(
+          reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+  }
+  if (!create || !folder) {
+    if (!asFolder) return FsOpen(path, mode, why);
+    return FsCreateFolder(path) ? FsOpen(path, mode, why) : nullptr;
+  }
+  Wide wide(name), widePath(path);
+  if (why) *why = FsFailure::Other;
+  if (!wide.ok || !name || !widePath.ok || !path) return nullptr;
+  UNICODE_STRING text;
+  text.Buffer = const_cast<wchar_t*>(wide.text);
+  text.Length = static_cast<USHORT>(lstrlenW(wide.text) * sizeof(wchar_t));
+  text.MaximumLength = text.Length;
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, folder->handle, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  const OpenArguments& open = kOpen[static_cast<int>(mode)];
+  ULONG options = (asFolder ? FILE_DIRECTORY_FILE : FILE_NON_DIRECTORY_FILE) |
+                  FILE_SYNCHRONOUS_IO_NONALERT;
+  LONG status = create(&handle, open.access | SYNCHRONIZE, &attributes, &io, nullptr,
+                       FILE_ATTRIBUTE_NORMAL, open.share, FILE_CREATE, options, nullptr, 0);
+  if (status < 0) {
+    // STATUS_OBJECT_NAME_COLLISION, STATUS_SHARING_VIOLATION, not found.
+    if (why) {
+      *why = status == static_cast<LONG>(0xC0000035)   ? FsFailure::Exists
+             : status == static_cast<LONG>(0xC0000043) ? FsFailure::InUse
+             : status == static_cast<LONG>(0xC0000034) || status == static_cast<LONG>(0xC000003A)
+                 ? FsFailure::NotFound
+                 : FsFailure::Other;
+    }
+    return nullptr;
+  }
+  auto* file = static_cast<FsFile*>(HeapAlloc(GetProcessHeap(), 0, sizeof(FsFile)));
+  if (!file) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  file->handle = handle;
+  file->mode = mode;
+  file->folder = asFolder;
+  lstrcpynW(file->path, widePath.text, kWideCapacity);
+  if (why) *why = FsFailure::None;
+  return file;
+}
+
+}  // namespace
+
+FsFile* FsCreateIn(FsFile* folder, const char* name, const char* path, FsFailure* why) {
+  return CreateRelative(folder, name, path, FsMode::Create, false, why);
+}
+
+FsFile* FsCreateFolderIn(FsFile* folder, const char* name, const char* path) {
+  return CreateRelative(folder, name, path, FsMode::Look, true, nullptr);
 }
 
 bool FsClose(FsFile* file) {

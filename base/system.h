@@ -35,10 +35,6 @@ bool SysCreateTempFile(const char* folder, const char* prefix, char* path);
 // backslash, which is left out ("C:" for a program in a drive's root).
 // False, with folder empty, when the path does not fit capacity bytes.
 bool SysGetModuleFolder(char* folder, size_t capacity);
-// Copies the files or folder named by the double-NUL list from to the
-// double-NUL list to with the shell (SHFileOperation, FO_COPY). Returns the
-// shell's result and whether the user aborted any part of the copy.
-int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, bool* aborted);
 // GetPrivateProfileString's results on a code-page-932 system, on every
 // system: the file is read as code page 932 text unless it starts with a
 // byte order mark, through a UTF-16 copy in the temporary folder (deleted

@@ -1,6 +1,5 @@
 #include "base/system.h"
 
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <cstdarg>
@@ -15,24 +14,6 @@ namespace {
 // Paths the system hands back, up to this many characters: even the short
 // form of a longer one would hardly fit the updater's 260-byte buffers.
 constexpr DWORD kWidePathCapacity = 4096;
-
-// A double-NUL list of code page 932 names (the shell's file lists) as UTF-16.
-struct WideList {
-  wchar_t buffer[kWideCapacity + 1];
-  bool ok = false;
-
-  explicit WideList(const char* list) {
-    int used = 0;
-    for (const char* name = list; *name; name += TextLength(name) + 1) {
-      int n = MultiByteToWideChar(kCodePage, 0, name, -1, buffer + used, kWideCapacity - used);
-      if (n == 0) return;
-      used += n;
-    }
-    if (used >= kWideCapacity + 1) return;
-    buffer[used] = L'\0';
-    ok = true;
-  }
-};
 
 // A path from the system as code page 932 text: as it is, or in its short
 // (8.3) form when code page 932 cannot spell it. False when neither fits.
@@ -132,29 +113,6 @@ bool SysGetModuleFolder(char* folder, size_t capacity) {
   return true;
 }
 
-int SysShellCopy(HWND owner, const char* from, const char* to, unsigned flags, bool* aborted) {
-  WideList wideFrom(from), wideTo(to);
-  *aborted = false;
-  if (!wideFrom.ok || !wideTo.ok) return ERROR_FILENAME_EXCED_RANGE;
-  SHFILEOPSTRUCTW operation{};
-  operation.hwnd = owner;
-  operation.wFunc = FO_COPY;
-  operation.pFrom = wideFrom.buffer;
-  operation.pTo = wideTo.buffer;
-  operation.fFlags = static_cast<FILEOP_FLAGS>(flags);
-  // The shell is loaded when a copy needs it, from the system folder: a
-  // static import would have the loader look for it, and for the DLLs it
-  // needs in turn, beside the program before the search is restricted.
-  using Copy = int(WINAPI*)(SHFILEOPSTRUCTW*);
-  // (Assigned, not initialised: a guarded static would bring in the C++
-  // library's exception support.)
-  static Copy copy = nullptr;
-  if (!copy) copy = reinterpret_cast<Copy>(SysSystemFunction("shell32.dll", "SHFileOperationW"));
-  if (!copy) return ERROR_PROC_NOT_FOUND;
-  int result = copy(&operation);
-  *aborted = operation.fAnyOperationsAborted != FALSE;
-  return result;
-}
 namespace {
 
 enum class IniCopy {
@@ -258,7 +216,9 @@ int FormatTextV(char* buffer, size_t capacity, const char* format, va_list args)
   if (capacity == 0) return 0;
   // wvnsprintfA follows wsprintf's rules and never writes past its size;
   // on overflow it may return -1 with a cut, terminated text. It is looked
-  // up once, from the system folder (see SysShellCopy).
+  // up once, from the system folder: a static import would have the loader
+  // look for it, and for the DLLs it needs in turn, beside the program
+  // before the search is restricted.
   using Format = int(WINAPI*)(char*, int, const char*, va_list);
   static Format format_ = nullptr;
   if (!format_) format_ = reinterpret_cast<Format>(SysSystemFunction("shlwapi.dll", "wvnsprintfA"));

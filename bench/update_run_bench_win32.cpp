@@ -17,6 +17,7 @@
 //   update_run_bench make PACKAGE              deterministic data and its package
 //   update_run_bench run PACKAGE FOLDER [N]    N rounds of both (default 5)
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -158,8 +159,15 @@ bool PlainRun(HWND dialog, const std::string& game, const std::string& disc) {
     if (!ExtractEntry(lists.updates[i].path + lists.updates[i].nameOffset, path.c_str()))
       return false;
   }
-  return ShellCopy(dialog, AsList(disc + "\\SMALL").c_str(), AsList(game).c_str(), true) ==
-         ShellCopyDone;
+  // The shell's copy, as a plain installer makes it.
+  std::wstring from = Wide(disc + "\\SMALL") + L'\0', to = Wide(game) + L'\0';
+  SHFILEOPSTRUCTW operation{};
+  operation.hwnd = dialog;
+  operation.wFunc = FO_COPY;
+  operation.pFrom = from.c_str();
+  operation.pTo = to.c_str();
+  operation.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI | FOF_SILENT;
+  return SHFileOperationW(&operation) == 0;
 }
 
 void PieceWritten(void*, uint32_t bytes) { ProgressAdvance(bytes); }
@@ -171,6 +179,9 @@ struct Phases {
   double copy;     // planning the copy, the shell's copy and its files flushed
   double drop;     // the completion record and the originals dropped
 } phases;
+
+// A path of this program's as the shell takes it (ASCII here).
+std::wstring Wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
 
 UpdateEngine engine;
 
@@ -197,11 +208,7 @@ void CopyPlanned(void* context, const CopyItem&, uint64_t bytes) {
   static_cast<Clock*>(context)->written = Now();
   ProgressAddTotal(bytes);
 }
-RunCopy Copy(void* context, const DiscCopy& copy) {
-  return static_cast<RunCopy>(
-      ShellCopy(static_cast<Clock*>(context)->dialog, copy.source, copy.destination, copy.sourceIsFolder));
-}
-void CopyFinished(void* context, uint64_t) {
+void CopyEnded(void* context) {
   static_cast<Clock*>(context)->copied = Now();
   ProgressEnd();
 }
@@ -209,8 +216,8 @@ void CopyFinished(void* context, uint64_t) {
 bool JournaledRun(HWND dialog, const std::string& game, const std::string& disc) {
   Clock clock{dialog, disc.c_str(), Now(), 0, 0, 0};
   Progress progress{PieceWritten, nullptr};
-  const RunHooks hooks{&clock, &progress, Begun, ItemWritten, FindDisc, ProgramFolder,
-                       CopyPlanned, Copy, CopyFinished};
+  const RunHooks hooks{&clock,        &progress,   Begun,     ItemWritten, FindDisc,
+                       ProgramFolder, CopyPlanned, CopyEnded, nullptr,     nullptr};
   UpdateLists lists = Lists();
   bool ok = RunUpdateItems(&engine, game.c_str(), OwnPackage(), lists, false, hooks).end ==
             RunEnd::Completed;

@@ -13,10 +13,11 @@ target_compile_options(updatercore PRIVATE -Os -fno-exceptions -fno-rtti
 target_compile_options(fa2core PRIVATE -ffunction-sections)
 # The core's code besides the decoder runs a few times per update (the
 # scripts, the package's directory, paths, the journal's records): there small
-# beats fast. The decoder, the compressor and the checksums, which see every
-# byte of the package, stay built for speed.
+# beats fast. The decoder, the compressor and the CRC-32, which see every
+# byte of the package, stay built for speed (SHA-256 runs on the processor's
+# SHA extensions where there are any, which -Os does not slow).
 set(small_core_sources ${core_sources})
-list(FILTER small_core_sources EXCLUDE REGEX "(package/(de)?compress|base/(sha256|crc32))\\.cpp$")
+list(FILTER small_core_sources EXCLUDE REGEX "(package/(de)?compress|base/crc32)\\.cpp$")
 set_source_files_properties(${small_core_sources} PROPERTIES COMPILE_OPTIONS -Os)
 # The linker keeps all unwind tables (.eh_frame, .pdata, .xdata) and with
 # them every function of each linked object that has them, used or not. So

@@ -486,6 +486,10 @@ bool JournalCommit(Journal* journal) {
   uint8_t record[kJournalRecordMax];
   size_t length = EncodeJournalRecord(
       {JournalKind::Committed, false, 0, {}, journal->root, "", "", ""}, record);
+  // Every change the run made, down to the last attribute, on the disk
+  // before the record that keeps them: a disk may write the record's data
+  // before what the system noted of names and attributes without a flush.
+  if (!FsFlush(journal->file)) return false;
   // Once this record is on the disk the new files stay, whatever happens.
   if (!FsWrite(journal->file, record, static_cast<uint32_t>(length))) return false;
   if (FsFlush(journal->file)) {

@@ -60,11 +60,40 @@ bool PlaceInside(const char* rootPlace, const char* place, bool itself) {
   return place[length] == '\\' || rootPlace[length - 1] == '\\';
 }
 
+namespace {
+
+// A new file at path, made in its folder by that folder's handle, which is
+// first checked to lie at place inside the installation: no link swapped in
+// on the way makes it elsewhere. *folder tells how that check went.
+FsFile* CreateInPlace(const PlaceCheck& check, const char* path, const char* place,
+                      FsFailure* why, Opened* folder) {
+  size_t length = FolderLength(path);
+  char name[kPathCapacity];
+  *why = FsFailure::Other;
+  *folder = Opened::Failed;
+  if (length < 2 || !CopyText(name, path)) return nullptr;
+  name[length - 1] = '\0';
+  FsFile* into = nullptr;
+  *folder = OpenFolderInPlace(check, name, place, &into);
+  if (*folder != Opened::Ok) {
+    if (*folder == Opened::Gone) *why = FsFailure::NotFound;
+    return nullptr;
+  }
+  FsFile* file = FsCreateIn(into, path + length, path, why);
+  FsClose(into);
+  return file;
+}
+
+}  // namespace
+
 Opened OpenInPlace(const PlaceCheck& check, const char* path, const char* place, FsMode mode,
                    FsFile** file) {
   *file = nullptr;
   FsFailure why = FsFailure::None;
-  FsFile* opened = FsOpen(path, mode, &why);
+  Opened folder = Opened::Ok;
+  FsFile* opened = mode == FsMode::Create ? CreateInPlace(check, path, place, &why, &folder)
+                                          : FsOpen(path, mode, &why);
+  if (folder == Opened::Elsewhere) return Opened::Elsewhere;
   if (!opened)
     return why == FsFailure::NotFound ? Opened::Gone
            : why == FsFailure::InUse  ? Opened::InUse

@@ -5,6 +5,7 @@
 #include "config/join_path.h"
 #include "engine/paths.h"
 #include "engine/places.h"
+#include "package/block.h"
 #include "package/entry_name.h"
 #include "package/open_package.h"
 
@@ -133,7 +134,7 @@ void PlanUpdateItems(UpdateEngine* engine) {
         engine->plans[i] = ItemPlan::CannotWrite;
 }
 
-// text as a one-name list for the shell: the text and two NULs.
+// text as a one-name list (the text and two NULs), as the copy's paths are kept.
 bool CopyAsList(char (&list)[kPathCapacity], const char* text) {
   size_t length = TextLength(text);
   if (length + 2 > kPathCapacity) return false;
@@ -145,7 +146,7 @@ bool CopyAsList(char (&list)[kPathCapacity], const char* text) {
 
 // One destination file of a copy, in a folder lying at place: moved aside
 // when it exists, created when not. A folder in its place is left to the
-// shell, which fails on it.
+// copy, which fails on it.
 bool RecordCopiedFile(UpdateEngine* engine, const char* target, const char* place) {
   FsInfo info;
   FsFailure why = FsFailure::None;
@@ -157,12 +158,14 @@ bool RecordCopiedFile(UpdateEngine* engine, const char* target, const char* plac
 }
 
 // A file copy's destination: the outermost folder on the way that does not
-// exist yet is created, with the file in it (the shell makes them); else
+// exist yet is created, with the file in it (the copy makes them); else
 // the file itself is recorded.
-bool RecordFileCopy(UpdateEngine* engine, const char* target) {
+// The next folder on the way from the installation folder to target, after
+// the one ending at *end (start with 0): into folder; false past the last.
+bool NextFolderOnTheWay(const UpdateEngine* engine, const char* target, size_t* end,
+                        char (&folder)[kPathCapacity]) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(target);
-  char folder[kPathCapacity], place[kPlaceCapacity];
-  for (size_t i = TextLength(engine->root) + 1; p[i] != '\0'; ++i) {
+  for (size_t i = *end ? *end + 1 : TextLength(engine->root) + 1; p[i] != '\0'; ++i) {
     if (IsCp932LeadByte(p[i]) && p[i + 1] != '\0') {
       ++i;
       continue;
@@ -170,6 +173,15 @@ bool RecordFileCopy(UpdateEngine* engine, const char* target) {
     if (p[i] != '\\') continue;
     std::memcpy(folder, target, i);
     folder[i] = '\0';
+    *end = i;
+    return true;
+  }
+  return false;
+}
+
+bool RecordFileCopy(UpdateEngine* engine, const char* target) {
+  char folder[kPathCapacity], place[kPlaceCapacity];
+  for (size_t end = 0; NextFolderOnTheWay(engine, target, &end, folder);) {
     FsInfo info;
     FsFailure why = FsFailure::None;
     if (FsGetInfo(folder, &info, &why)) continue;
@@ -189,7 +201,7 @@ bool JoinedPath(char (&path)[kPathCapacity], const char* folder, const char* nam
 // The files and folders of source as they will land in target. A folder that
 // does not exist yet is recorded once, and everything in it with it; every
 // name must be one that code page 932 spells, so that the journal names
-// what the shell makes.
+// what the copy makes.
 bool RecordFolderCopy(UpdateEngine* engine, const char* source, const char* target, bool inCreated,
                       uint64_t* bytes) {
   bool created = inCreated;
@@ -206,12 +218,12 @@ bool RecordFolderCopy(UpdateEngine* engine, const char* source, const char* targ
         return false;
       created = true;
     } else if (!(info.attributes & kFsFolder)) {
-      return true;  // a file where the folder lands: the shell fails on it
+      return true;  // a file where the folder lands: the copy fails on it
     } else if (!InstallationPlace(engine, target, place)) {
       return false;
     }
   }
-  // A source that cannot be listed is the shell's failure (nothing copied);
+  // A source that cannot be listed is the copy's failure (nothing copied);
   // one that cannot be listed to its end is the run's.
   FsFailure why = FsFailure::None;
   FsListing* listing = FsListOpen(source, &why);
@@ -235,52 +247,133 @@ bool RecordFolderCopy(UpdateEngine* engine, const char* source, const char* targ
   return ok && listed == FsListed::End;
 }
 
-// A file the shell wrote, on the disk. A flush changes nothing, so it needs
-// no check of where the file lies; a read-only file (as a disc's files are,
-// attributes as the source gave them) is opened for writing only while that
-// attribute is off, changed only where its folder lies at place.
-bool FlushCopiedFile(UpdateEngine* engine, const char* path, const char* place,
-                     uint32_t attributes) {
-  PlaceCheck check = CheckOf(engine);
-  FsFile* file = nullptr;
-  bool readOnly = attributes & kFsReadOnly;
-  if (readOnly) {
-    if (OpenInPlace(check, path, place, FsMode::Change, &file) != Opened::Ok) return false;
-    bool cleared = FsSetInfo(file, (attributes & ~kFsReadOnly) | kFsNormal, nullptr);
-    if (!FsClose(file) || !cleared) return false;
+// The copy in progress: its hooks, its one buffer, and how it ends.
+struct Copying {
+  UpdateEngine* engine;
+  const CopyHooks* hooks;
+  uint8_t* buffer;
+  CopyResult result;
+};
+
+constexpr uint32_t kCopyPiece = 1u << 20;
+
+// Opens a disc's file to read, asking the player to retry while it cannot
+// be; a folder or a link where a file was listed is no file to copy.
+FsFile* OpenSource(Copying* c, const char* from, FsInfo* info) {
+  for (;;) {
+    FsFile* file = FsOpen(from, FsMode::Read);
+    if (file && FsFileInfo(file, info) && !(info->attributes & (kFsFolder | kFsLink))) return file;
+    FsClose(file);
+    if (!c->hooks->retryRead || !c->hooks->retryRead(c->hooks->context, from)) return nullptr;
   }
-  file = FsOpen(path, FsMode::Write);
-  bool ok = file && FsFlush(file);
-  if (file) ok = FsClose(file) && ok;
-  if (readOnly) {
-    if (OpenInPlace(check, path, place, FsMode::Change, &file) != Opened::Ok) return false;
-    ok = FsSetInfo(file, attributes, nullptr) && ok;
-    ok = FsClose(file) && ok;
-  }
-  return ok;
 }
 
-// Every file of source as the shell copied it into target.
-bool FlushCopiedFolder(UpdateEngine* engine, const char* source, const char* target,
-                       const Progress* progress) {
+// One file from a disc to to, whose folder lies at place: created new (the
+// journal has moved any original aside and named it), its bytes read and
+// written piece by piece, the source's times and attributes (or kFsNormal),
+// all on the disk before it is closed.
+void CopyFile(Copying* c, const char* from, const char* to, const char* place,
+              uint32_t attributes) {
+  if (c->result != CopyResult::Done) return;
+  FsInfo info;
+  FsFile* source = OpenSource(c, from, &info);
+  FsFile* file = nullptr;
+  if (!source ||
+      OpenInPlace(CheckOf(c->engine), to, place, FsMode::Create, &file) != Opened::Ok) {
+    FsClose(source);
+    c->result = CopyResult::Failed;
+    return;
+  }
+  uint64_t at = 0;
+  while (c->result == CopyResult::Done && at < info.size) {
+    uint32_t read = 0;
+    uint64_t left = info.size - at;
+    uint32_t want = left < kCopyPiece ? static_cast<uint32_t>(left) : kCopyPiece;
+    if (!FsRead(source, at, c->buffer, want, &read) || read == 0) {
+      // A read that fails (a scratched disc) may succeed once more.
+      if (!c->hooks->retryRead || !c->hooks->retryRead(c->hooks->context, from))
+        c->result = CopyResult::Failed;
+      continue;
+    }
+    if (!FsWrite(file, c->buffer, read)) c->result = CopyResult::Failed;
+    at += read;
+    const Progress* progress = c->hooks->progress;
+    if (progress && progress->pieceWritten) progress->pieceWritten(progress->context, read);
+    if (c->hooks->cancelled && c->hooks->cancelled(c->hooks->context))
+      c->result = CopyResult::Aborted;
+  }
+  // Times and attributes before the flush, which puts them on the disk with
+  // the data: the completion record that follows must find them there. Of
+  // the source's attributes those a file can be given.
+  uint32_t kept = info.attributes & (kFsReadOnly | kFsHidden | kFsSystem | kFsArchive);
+  if (!attributes) attributes = kept ? kept : kFsNormal;
+  if (c->result == CopyResult::Done &&
+      (!FsSetInfo(file, attributes, &info.times) || !FsFlush(file)))
+    c->result = CopyResult::Failed;
+  if (!FsClose(file) && c->result == CopyResult::Done) c->result = CopyResult::Failed;
+  FsClose(source);
+}
+
+// The folder at target made (when the journal named it created), in its
+// parent by the parent's checked handle, and checked to lie inside the
+// installation, into place.
+bool MadeFolder(Copying* c, const char* target, char (&place)[kPlaceCapacity]) {
+  FsInfo info;
+  FsFailure why = FsFailure::None;
+  if (!FsGetInfo(target, &info, &why)) {
+    char parent[kPathCapacity], parentPlace[kPlaceCapacity];
+    FsFile* into = nullptr;
+    if (why != FsFailure::NotFound || !FolderOf(target, parent) ||
+        !InstallationPlace(c->engine, parent, parentPlace) ||
+        OpenFolderInPlace(CheckOf(c->engine), parent, parentPlace, &into) != Opened::Ok)
+      return false;
+    FsFile* made = FsCreateFolderIn(into, target + TextLength(parent) + 1, target);
+    FsClose(into);
+    if (!made) return false;
+    bool inPlace = LiesIn(made, parentPlace);
+    FsClose(made);
+    if (!inPlace) return false;
+  }
+  // Where places cannot be had, a link there is taken for a planted one.
+  return InstallationPlace(c->engine, target, place) && FsGetInfo(target, &info) &&
+         (info.attributes & kFsFolder) && (place[0] || !(info.attributes & kFsLink));
+}
+
+// Everything in the disc's folder source, into target, as planned.
+void CopyFolder(Copying* c, const char* source, const char* target) {
   char place[kPlaceCapacity];
-  if (!InstallationPlace(engine, target, place)) return false;
+  if (c->result != CopyResult::Done) return;
+  if (!MadeFolder(c, target, place)) {
+    c->result = CopyResult::Failed;
+    return;
+  }
   FsListing* listing = FsListOpen(source);
-  if (!listing) return false;
+  if (!listing) {
+    c->result = CopyResult::Failed;
+    return;
+  }
   FsEntry entry;
-  FsListed listed;
-  bool ok = true;
-  while (ok && (listed = FsListNext(listing, &entry)) == FsListed::Entry) {
+  FsListed listed = FsListed::End;
+  while (c->result == CopyResult::Done && (listed = FsListNext(listing, &entry)) == FsListed::Entry) {
     char from[kPathCapacity], to[kPathCapacity];
-    ok = entry.spelled && JoinedPath(from, source, entry.name) && JoinedPath(to, target, entry.name);
-    if (ok)
-      ok = (entry.info.attributes & kFsFolder)
-               ? FlushCopiedFolder(engine, from, to, progress)
-               : FlushCopiedFile(engine, to, place, entry.info.attributes);
-    if (ok && progress && progress->pieceWritten) progress->pieceWritten(progress->context, 0);
+    if (!entry.spelled || !JoinedPath(from, source, entry.name) || !JoinedPath(to, target, entry.name))
+      c->result = CopyResult::Failed;
+    else if (entry.info.attributes & kFsFolder)
+      CopyFolder(c, from, to);
+    else
+      CopyFile(c, from, to, place, 0);
   }
   FsListClose(listing);
-  return ok && listed == FsListed::End;
+  if (listed == FsListed::Failed && c->result == CopyResult::Done) c->result = CopyResult::Failed;
+}
+
+// The folders on the way to a file copy's target that do not exist yet
+// (the journal named the outermost created); false when one cannot be made.
+bool MadeFoldersTo(Copying* c, const char* target) {
+  char folder[kPathCapacity], place[kPlaceCapacity];
+  for (size_t end = 0; NextFolderOnTheWay(c->engine, target, &end, folder);)
+    if (!MadeFolder(c, folder, place)) return false;
+  return true;
 }
 
 }  // namespace
@@ -342,7 +435,7 @@ bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* item
       !CopyAsList(copy->source, source))
     return false;
   // Attributes that cannot be read count as a folder: a missing source is
-  // copied as a folder and fails in the shell.
+  // copied as a folder and fails in the copy.
   FsInfo info;
   bool found = FsGetInfo(source, &info);
   copy->sourceIsFolder = !found || (info.attributes & kFsFolder);
@@ -370,14 +463,32 @@ bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* item
   return JournalApply(&engine->journal);
 }
 
-bool FinishDiscCopy(UpdateEngine* engine, const DiscCopy& copy, const Progress* progress) {
-  if (copy.sourceIsFolder) return FlushCopiedFolder(engine, copy.source, copy.target, progress);
-  // The run cleared a copied file's read-only attribute after the copy.
-  char folder[kPathCapacity], place[kPlaceCapacity];
-  FsInfo info;
-  return FolderOf(copy.target, folder) && InstallationPlace(engine, folder, place) &&
-         FsGetInfo(copy.target, &info) &&
-         FlushCopiedFile(engine, copy.target, place, info.attributes);
+CopyResult CopyFromDisc(UpdateEngine* engine, const DiscCopy& copy, const CopyHooks& hooks) {
+  Copying c{engine, &hooks, static_cast<uint8_t*>(AllocBlock(kCopyPiece)), CopyResult::Done};
+  if (!c.buffer) return CopyResult::Failed;
+  if (copy.sourceIsFolder) {
+    CopyFolder(&c, copy.source, copy.target);
+  } else {
+    char folder[kPathCapacity], place[kPlaceCapacity];
+    if (!MadeFoldersTo(&c, copy.target) || !FolderOf(copy.target, folder) ||
+        !InstallationPlace(engine, folder, place))
+      c.result = CopyResult::Failed;
+    // A copied file is left without the read-only attribute a disc gives it.
+    CopyFile(&c, copy.source, copy.target, place, kFsNormal);
+  }
+  FreeBlock(c.buffer);
+  // A folder copy leaves the installation folder itself a plain folder, as
+  // the journal noted it would.
+  if (c.result == CopyResult::Done && copy.sourceIsFolder) {
+    char parentPlace[kPlaceCapacity];
+    ParentPlace(engine->rootPlace, parentPlace);
+    FsFile* root = nullptr;
+    if (OpenInPlace(CheckOf(engine), engine->root, parentPlace, FsMode::Change, &root) == Opened::Ok) {
+      FsSetInfo(root, kFsNormal, nullptr);
+      FsClose(root);
+    }
+  }
+  return c.result;
 }
 
 bool CommitUpdate(UpdateEngine* engine) { return JournalCommit(&engine->journal); }

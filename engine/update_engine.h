@@ -1,9 +1,8 @@
 // The update run's file work, apart from its window: planning where every
 // item lands, the journal, moving originals aside, writing the package's
-// entries, planning and finishing a disc copy, completing or undoing the
+// entries, planning and making a disc copy, completing or undoing the
 // run. The wizard (wizard/update_run_win32.cpp) reads the script, asks for
-// discs, runs the shell's copy and turns the results here into what the
-// player sees. Every change is journaled before it is made and checked
+// discs and turns the results here into what the player sees. Every change is journaled before it is made and checked
 // where it lands, so that the installation ends wholly old or wholly new
 // whatever stops the run. Portable, over base/file_system.h.
 #pragma once
@@ -61,10 +60,9 @@ Refusal BeginUpdate(UpdateEngine* engine, const char* installPath, const Package
 // Writes update item i as planned. Written for an item skipped.
 EntryWriteReport WriteUpdateItem(UpdateEngine* engine, int i, const Progress* progress);
 
-// One item copied from a disc by the shell: what it copies (source) to where
+// One item copied from a disc: what it copies (source) to where
 // (destination: the file's own path, or the installation folder that
-// receives the copied folder under its own name, target), both also lists
-// of one name ended by two NULs as the shell takes them.
+// receives the copied folder under its own name, target).
 struct DiscCopy {
   char source[kPathCapacity];
   char destination[kPathCapacity];
@@ -82,11 +80,26 @@ struct DiscCopy {
 // journal cannot take it.
 bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* itemPath,
                   DiscCopy* copy);
-// After the shell's copy: every file it wrote is on the disk. False when
-// one is not where the copy was planned, or cannot be flushed. progress
-// (when given) hears of each file flushed, with 0 bytes: a flush may wait
-// on the disk, and the window must not.
-bool FinishDiscCopy(UpdateEngine* engine, const DiscCopy& copy, const Progress* progress);
+
+// What the copy asks of its caller: progress (each piece written), whether
+// the player has cancelled (asked after each piece), and whether to try a
+// file that cannot be read once more (false: the copy fails).
+struct CopyHooks {
+  void* context;
+  const Progress* progress;
+  bool (*cancelled)(void* context);
+  bool (*retryRead)(void* context, const char* path);
+};
+enum class CopyResult { Done = 0, Failed = 1, Aborted = 2 };
+
+// Copies as planned, through the file system on checked handles: a folder
+// lands under its own last name, a file at its own path with the folders on
+// the way made; every file is created new where its folder lies as noted,
+// written, given the source's last-write time and attributes (a file item:
+// none but kFsNormal) and is on the disk before it is closed; a folder copy
+// leaves the installation folder a plain folder. What it did is in the
+// journal for the run to undo.
+CopyResult CopyFromDisc(UpdateEngine* engine, const DiscCopy& copy, const CopyHooks& hooks);
 
 // The run completed: false when that cannot be recorded (the run then fails
 // and is undone).

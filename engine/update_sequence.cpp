@@ -60,17 +60,11 @@ RunResult RunUpdateItems(UpdateEngine* engine, const char* installPath, const Pa
     DiscCopy copy;
     if (!PlanDiscCopy(engine, root, item.path, &copy)) return Ended(RunEnd::CopyFailed, i);
     hooks.copyPlanned(hooks.context, item, copy.bytes);
-    switch (hooks.copy(hooks.context, copy)) {
-      case RunCopy::Done:
-        break;
-      case RunCopy::Aborted:
-        return Ended(RunEnd::Cancelled, i);
-      case RunCopy::Failed:
-        return Ended(RunEnd::CopyFailed, i);
-    }
-    // The copied files' data on the disk before the run can complete.
-    if (!FinishDiscCopy(engine, copy, hooks.progress)) return Ended(RunEnd::CopyFailed, i);
-    hooks.copyFinished(hooks.context, copy.bytes);
+    const CopyHooks copyHooks{hooks.context, hooks.progress, hooks.cancelled, hooks.retryRead};
+    CopyResult copied = CopyFromDisc(engine, copy, copyHooks);
+    hooks.copyEnded(hooks.context);
+    if (copied == CopyResult::Aborted) return Ended(RunEnd::Cancelled, i);
+    if (copied != CopyResult::Done) return Ended(RunEnd::CopyFailed, i);
   }
   return Ended(CommitUpdate(engine) ? RunEnd::Completed : RunEnd::NotRecorded);
 }

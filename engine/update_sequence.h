@@ -1,8 +1,8 @@
 // The update run's sequence, once, for the wizard, the crash test and the
 // benchmark alike: plan and journal every item, write the update items, find
-// each copy item's disc, plan, copy and flush it, and complete. What only
-// the caller can do (ask for a disc, run the copy, show progress, hand the
-// window its messages) comes through hooks; what the player is told of a
+// each copy item's disc, plan and copy it, and complete. What only the
+// caller can do (ask for a disc, show progress, hand the window its
+// messages, hear a cancel) comes through hooks; what the player is told of a
 // failure is the caller's too, shown before it undoes the run.
 #pragma once
 
@@ -12,11 +12,9 @@
 #include "config/update_items.h"
 #include "engine/update_engine.h"
 
-enum class RunCopy { Done = 0, Failed = 1, Aborted = 2 };
-
 struct RunHooks {
   void* context;
-  const Progress* progress;  // each piece of an entry written, each copied file flushed
+  const Progress* progress;  // each piece of an entry or a copied file written
   // The run has planned and begins to write, totalBytes of entries ahead.
   void (*begun)(void* context, uint64_t totalBytes);
   // An update item is written: the window's messages.
@@ -27,12 +25,14 @@ struct RunHooks {
   // The folder of the running program, into root (copy items without a disc
   // number come from there while no disc was searched).
   bool (*programFolder)(void* context, char (&root)[kPathCapacity]);
-  // A copy is planned and journaled: bytes more to come, for the item.
+  // A copy is planned and journaled: bytes more to come, for the item; and
+  // it has ended, whatever its result.
   void (*copyPlanned)(void* context, const CopyItem& item, uint64_t bytes);
-  // Copies it (source to destination, as planned).
-  RunCopy (*copy)(void* context, const DiscCopy& copy);
-  // The copy's files are on the disk.
-  void (*copyFinished)(void* context, uint64_t bytes);
+  void (*copyEnded)(void* context);
+  // During a copy: whether the player has cancelled it, and whether to try
+  // a disc's file that cannot be read once more (engine/update_engine.h).
+  bool (*cancelled)(void* context);
+  bool (*retryRead)(void* context, const char* path);
 };
 
 enum class RunEnd {

@@ -78,5 +78,8 @@ inline constexpr char kTextNoLists[] = "No 'UpdateFileXX' and 'CopyFileXX'";
 inline constexpr char kTextNothingToUpdate[] = "アップデートする必要のあるファイルはありません";
 inline constexpr char kTextInsertDisc[] = "ＣＤ－ＲＯＭドライブに「%s」ディスク %i を入れて下さい";
 inline constexpr char kTextCopyFailed[] = "SETUP.INI : \"%s\" のコピーに失敗しました";
+// A file of a disc that cannot be read, with Retry and Cancel.
+inline constexpr char kTextDiscReadError[] =
+    "\"%s\" を読み込めません。ディスクを確かめてから [再試行] を押して下さい";
 
 #endif

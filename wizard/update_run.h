@@ -18,12 +18,9 @@ enum class UpdateOutcome { Shortage, Completed, Failed };
 // wizard does not need the outcome; tests do.
 UpdateOutcome RunUpdate(HWND dialog);
 
-enum ShellCopyResult { ShellCopyDone = 0, ShellCopyFailed = 1, ShellCopyAborted = 2 };
-
-// Copies source (a file or a folder, as a double-NUL list) to destination
-// with the shell's progress window, then clears the read-only attribute
-// that a file from a disc brings along on destination.
-int ShellCopy(HWND owner, const char* source, const char* destination, bool sourceIsFolder);
+// The wizard's Cancel while the run goes on: aborts a copy from a disc
+// (whose Cancel button is enabled while it runs); ignored at other times.
+void RequestCopyCancel(HWND dialog);
 
 // The space check of the run for the drive of installPath. True, with the
 // status text to show in text, when the drive lacks room; false when there is

@@ -1,7 +1,5 @@
 #include "wizard/update_run.h"
 
-#include <shellapi.h>
-
 #include "app/updater_state.h"
 #include "base/system.h"
 #include "config/error_boxes.h"
@@ -114,15 +112,32 @@ void Begun(void* context, uint64_t totalBytes) {
   ProgressBegin(static_cast<Run*>(context)->dialog, totalBytes);
 }
 void ItemWritten(void*) { PumpMessages(); }
+// While a copy runs, the wizard's Cancel button aborts it (the wizard's
+// procedure hears the click between two pieces).
+bool copyCancelRequested = false;
+
 void CopyPlanned(void* context, const CopyItem& item, uint64_t bytes) {
+  HWND dialog = static_cast<Run*>(context)->dialog;
   ProgressAddTotal(bytes);
-  SetStatusText(static_cast<Run*>(context)->dialog, kTextCopying, item.path);
+  SetStatusText(dialog, kTextCopying, item.path);
+  copyCancelRequested = false;
+  EnableButton(dialog, IDC_CANCEL, true);
 }
-RunCopy Copy(void* context, const DiscCopy& copy) {
-  return static_cast<RunCopy>(
-      ShellCopy(static_cast<Run*>(context)->dialog, copy.source, copy.destination, copy.sourceIsFolder));
+void CopyEnded(void* context) {
+  EnableButton(static_cast<Run*>(context)->dialog, IDC_CANCEL, false);
+  copyCancelRequested = false;
 }
-void CopyFinished(void*, uint64_t bytes) { ProgressAdvance(bytes); }
+bool CopyCancelled(void*) { return copyCancelRequested; }
+// A disc's file that cannot be read: Retry or Cancel.
+bool RetryRead(void* context, const char* path) {
+  Run& run = *static_cast<Run*>(context);
+  FormatText(run.value, kTextDiscReadError, path);
+  ProgressPause();
+  bool retry = SysMessageBox(run.dialog, run.value, updaterState.caption, MB_RETRYCANCEL | MB_ICONWARNING) ==
+               IDRETRY;
+  ProgressResume();
+  return retry;
+}
 
 UpdateOutcome RunWith(Run& run) {
   HWND dialog = run.dialog;
@@ -154,8 +169,8 @@ UpdateOutcome RunWith(Run& run) {
   // A run that cannot begin (an item that lands outside the installation
   // folder, a work folder already there) changes nothing and says so with
   // that item's failure.
-  const RunHooks hooks{&run,      &progress, Begun, ItemWritten, FindDisc, ProgramFolder,
-                       CopyPlanned, Copy,    CopyFinished};
+  const RunHooks hooks{&run,          &progress,   Begun,     ItemWritten,   FindDisc,
+                       ProgramFolder, CopyPlanned, CopyEnded, CopyCancelled, RetryRead};
   RunResult result = RunUpdateItems(&engine, updaterState.installPath, OwnPackage(), lists,
                                     run.overwriteOnly, hooks);
   switch (result.end) {
@@ -191,15 +206,8 @@ bool CheckDiskSpace(uint32_t required, const char* installPath, char (&text)[kTe
   return true;
 }
 
-int ShellCopy(HWND owner, const char* source, const char* destination, bool sourceIsFolder) {
-  unsigned flags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
-  if (sourceIsFolder) flags |= FOF_NOERRORUI;
-  bool aborted = false;
-  int result = SysShellCopy(owner, source, destination, flags, &aborted);
-  if (aborted) return ShellCopyAborted;
-  if (result != 0) return ShellCopyFailed;
-  SysSetFileAttributes(destination, FILE_ATTRIBUTE_NORMAL);
-  return ShellCopyDone;
+void RequestCopyCancel(HWND dialog) {
+  if (IsWindowEnabled(GetDlgItem(dialog, IDC_CANCEL))) copyCancelRequested = true;
 }
 
 UpdateOutcome RunUpdate(HWND dialog) {

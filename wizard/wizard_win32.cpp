@@ -118,6 +118,7 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
           TurnPage(dialog, wParam == IDC_BACK);
       } else if (wParam == IDC_CANCEL) {
         if (!busy) EndDialog(dialog, -1);
+        else RequestCopyCancel(dialog);
       }
       return FALSE;
     default:

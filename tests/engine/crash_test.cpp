@@ -213,85 +213,21 @@ Scenario Generate(uint32_t seed) {
 
 // --- running ------------------------------------------------------------------
 
-// The shell's copy as the system makes it: missing folders made, each file
-// written anew with its source's attributes and times; afterwards the run
-// resets the destination's attributes.
-bool CopyFileTo(const std::string& from, const std::string& to) {
-  for (size_t i = 3; i < to.size(); ++i) {
-    if (IsCp932LeadByte(static_cast<unsigned char>(to[i]))) {
-      ++i;
-      continue;
-    }
-    if (to[i] != '\\') continue;
-    FsInfo info;
-    std::string folder = to.substr(0, i);
-    if (!FsGetInfo(folder.c_str(), &info) && !FsCreateFolder(folder.c_str())) return false;
-  }
-  FsInfo info;
-  FsFile* source = FsOpen(from.c_str(), FsMode::Read);
-  if (!source) return false;
-  std::string bytes(4096, '\0');
-  uint32_t read = 0;
-  bool ok = FsFileInfo(source, &info) && FsRead(source, 0, bytes.data(), 4096, &read);
-  FsClose(source);
-  FsFile* file = ok ? FsOpen(to.c_str(), FsMode::Create) : nullptr;
-  if (!file) return false;
-  ok = FsWrite(file, bytes.data(), read) && FsSetInfo(file, info.attributes, &info.times);
-  return FsClose(file) && ok;
-}
-
-bool CopyTree(const std::string& from, const std::string& to) {
-  FsInfo info;
-  if (!FsGetInfo(to.c_str(), &info) && !FsCreateFolder(to.c_str())) return false;
-  FsEntry entry;
-  FsListing* listing = FsListOpen(from.c_str());
-  if (!listing) return false;
-  bool ok = true;
-  FsListed listed;
-  while (ok && (listed = FsListNext(listing, &entry)) == FsListed::Entry) {
-    // A name the shell copies as it is, whatever the code page.
-    std::string name = entry.spelled ? entry.name : "ZOE.TXT";
-    ok = (entry.info.attributes & kFsFolder) ? CopyTree(from + "\\" + name, to + "\\" + name)
-                                             : CopyFileTo(from + "\\" + name, to + "\\" + name);
-  }
-  FsListClose(listing);
-  return ok && listed == FsListed::End;
-}
-
-bool ShellCopy(const DiscCopy& copy) {
-  bool ok = copy.sourceIsFolder ? CopyTree(copy.source, copy.target)
-                                : CopyFileTo(copy.source, copy.target);
-  if (!ok) return false;
-  // The wizard resets the attributes without looking at the outcome: a
-  // failure there is not one of the run's (it is not injected).
-  uint64_t failAt = sim.failAt;
-  sim.failAt = 0;
-  FsFile* destination = FsOpen(copy.destination, FsMode::Change);
-  if (destination) {
-    FsSetInfo(destination, kFsNormal, nullptr);
-    FsClose(destination);
-  }
-  sim.failAt = failAt;
-  return true;
-}
-
 UpdateEngine engine;
 
 enum class Outcome { Completed, Failed };
 
-// The run's own sequence, with the disc in drive D: and the shell's copy
-// played by the simulated file system.
+// The run's own sequence, with the disc in drive D:.
 bool FindDisc(void*, int32_t, char (&root)[kPathCapacity]) { return CopyText(root, "D:"); }
 bool ProgramFolder(void*, char (&root)[kPathCapacity]) { return CopyText(root, "D:"); }
 void Nothing(void*) {}
 void NothingWithBytes(void*, uint64_t) {}
 void CopyPlanned(void*, const CopyItem&, uint64_t) {}
-RunCopy Copy(void*, const DiscCopy& copy) { return ShellCopy(copy) ? RunCopy::Done : RunCopy::Failed; }
 
 Outcome RunOnce(const Scenario& s) {
   PackageView view{s.package, s.packageBytes.data(), static_cast<uint32_t>(s.packageBytes.size())};
-  const RunHooks hooks{nullptr, nullptr, NothingWithBytes, Nothing, FindDisc, ProgramFolder,
-                       CopyPlanned, Copy, NothingWithBytes};
+  const RunHooks hooks{nullptr,       nullptr,     NothingWithBytes, Nothing, FindDisc,
+                       ProgramFolder, CopyPlanned, Nothing,          nullptr, nullptr};
   RunResult result =
       RunUpdateItems(&engine, s.root.c_str(), view, s.lists, s.overwriteOnly, hooks);
   if (result.end == RunEnd::Completed) return Outcome::Completed;
@@ -557,10 +493,7 @@ TEST(CrashTest, EveryStateOfEveryRunRecoversToTheOldOrTheNewInstallation) {
     if (!Explore(s, 0, expected)) break;
     for (int f = 0; f < kFailedRunsEach; ++f)
       if (!Explore(s, 1 + rng.Below(static_cast<int>(calls)), expected)) break;
-    // The shell's copy follows whatever links it meets (only the system's
-    // redirection guard stops it): links during a run are planted where the
-    // run copies nothing from a disc.
-    if (s.lists.copyCount == 0 && !LinksDuringTheRun(s, changes, expected)) break;
+    if (!LinksDuringTheRun(s, changes, expected)) break;
     FreeBlock(s.package);
   }
   std::printf(

@@ -283,6 +283,29 @@ FsFile* FsOpen(const char* path, FsMode mode, FsFailure* why) {
   return NewFile(node, mode);
 }
 
+FsFile* FsCreateIn(FsFile* folder, const char* name, const char* path, FsFailure* why) {
+  Fail(why, FsFailure::None);
+  if (!Call("create", NodeText(folder->node) + " " + name + " (" + path + ")") ||
+      !Living(sim.state, folder->node) || sim.state.nodes[folder->node].kind != SimNode::Folder) {
+    Fail(why, FsFailure::Other);
+    return nullptr;
+  }
+  // The folder is the one the handle holds, wherever its path leads now.
+  if (Child(sim.state, folder->node, name) >= 0) {
+    Fail(why, FsFailure::Exists);
+    return nullptr;
+  }
+  return NewFile(CreateNode(folder->node, name, SimNode::File), FsMode::Create);
+}
+
+FsFile* FsCreateFolderIn(FsFile* folder, const char* name, const char* path) {
+  if (!Call("mkdir", NodeText(folder->node) + " " + name + " (" + path + ")") ||
+      !Living(sim.state, folder->node) || sim.state.nodes[folder->node].kind != SimNode::Folder ||
+      Child(sim.state, folder->node, name) >= 0)
+    return nullptr;
+  return NewFile(CreateNode(folder->node, name, SimNode::Folder), FsMode::Look);
+}
+
 bool FsClose(FsFile* file) {
   if (!file) return true;
   bool ok = Call("close", NodeText(file->node));
