@@ -257,6 +257,18 @@ struct Copying {
 
 constexpr uint32_t kCopyPiece = 1u << 20;
 
+// Whether to try a disc's file once more: not once the player has
+// cancelled the copy (the result says so), else as the player answers.
+bool TryAgain(Copying* c, const char* from) {
+  if (c->hooks->cancelled && c->hooks->cancelled(c->hooks->context)) {
+    c->result = CopyResult::Aborted;
+    return false;
+  }
+  bool again = c->hooks->retryRead && c->hooks->retryRead(c->hooks->context, from);
+  if (!again) c->result = CopyResult::Failed;
+  return again;
+}
+
 // Opens a disc's file to read, asking the player to retry while it cannot
 // be; a folder or a link where a file was listed is no file to copy.
 FsFile* OpenSource(Copying* c, const char* from, FsInfo* info) {
@@ -264,7 +276,7 @@ FsFile* OpenSource(Copying* c, const char* from, FsInfo* info) {
     FsFile* file = FsOpen(from, FsMode::Read);
     if (file && FsFileInfo(file, info) && !(info->attributes & (kFsFolder | kFsLink))) return file;
     FsClose(file);
-    if (!c->hooks->retryRead || !c->hooks->retryRead(c->hooks->context, from)) return nullptr;
+    if (!TryAgain(c, from)) return nullptr;
   }
 }
 
@@ -277,9 +289,9 @@ void CopyFile(Copying* c, const char* from, const char* to, const char* place,
   if (c->result != CopyResult::Done) return;
   FsInfo info;
   FsFile* source = OpenSource(c, from, &info);
+  if (!source) return;
   FsFile* file = nullptr;
-  if (!source ||
-      OpenInPlace(CheckOf(c->engine), to, place, FsMode::Create, &file) != Opened::Ok) {
+  if (OpenInPlace(CheckOf(c->engine), to, place, FsMode::Create, &file) != Opened::Ok) {
     FsClose(source);
     c->result = CopyResult::Failed;
     return;
@@ -291,8 +303,7 @@ void CopyFile(Copying* c, const char* from, const char* to, const char* place,
     uint32_t want = left < kCopyPiece ? static_cast<uint32_t>(left) : kCopyPiece;
     if (!FsRead(source, at, c->buffer, want, &read) || read == 0) {
       // A read that fails (a scratched disc) may succeed once more.
-      if (!c->hooks->retryRead || !c->hooks->retryRead(c->hooks->context, from))
-        c->result = CopyResult::Failed;
+      TryAgain(c, from);
       continue;
     }
     if (!FsWrite(file, c->buffer, read)) c->result = CopyResult::Failed;

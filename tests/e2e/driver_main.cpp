@@ -435,14 +435,14 @@ bool DoWizardIcon(const Step& step) {
 // --- message boxes --------------------------------------------------------------
 
 bool AnswerBox(const Step& step, HWND box, const std::string& answer, DWORD withinMs) {
-  if (answer == "ok" || answer == "cancel") {
-    HWND button = GetDlgItem(box, answer == "ok" ? IDOK : IDCANCEL);
+  if (answer == "ok" || answer == "cancel" || answer == "retry") {
+    HWND button = GetDlgItem(box, answer == "ok" ? IDOK : answer == "retry" ? IDRETRY : IDCANCEL);
     if (!button) return Fail(step, "the box has no " + answer + " button");
     PostMessageW(button, BM_CLICK, 0, 0);
   } else if (answer == "close") {
     PostMessageW(box, WM_CLOSE, 0, 0);
   } else {
-    return Fail(step, "unknown answer '" + answer + "' (ok, cancel or close)");
+    return Fail(step, "unknown answer '" + answer + "' (ok, cancel, retry or close)");
   }
   DWORD deadline = GetTickCount() + withinMs;
   while (IsWindow(box) && IsWindowVisible(box)) {
