@@ -152,6 +152,9 @@ UpdateLists Lists() {
 
 std::string AsList(const std::string& path) { return path + std::string(1, '\0'); }
 
+// A path of this program's as the shell takes it (ASCII here).
+std::wstring Wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
+
 bool PlainRun(HWND dialog, const std::string& game, const std::string& disc) {
   UpdateLists lists = Lists();
   for (int i = 0; i < lists.updateCount; ++i) {
@@ -179,9 +182,6 @@ struct Phases {
   double copy;     // planning the copy, the shell's copy and its files flushed
   double drop;     // the completion record and the originals dropped
 } phases;
-
-// A path of this program's as the shell takes it (ASCII here).
-std::wstring Wide(const std::string& path) { return std::wstring(path.begin(), path.end()); }
 
 UpdateEngine engine;
 
