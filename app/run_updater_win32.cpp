@@ -211,6 +211,7 @@ void CleanUp() {
     updaterState.entries = nullptr;
   }
   SysDeleteFile(updaterState.tempIniPath);
+  SysForgetIniCopies();
 }
 
 int RunUpdater(HINSTANCE instance) {

@@ -37,10 +37,14 @@ bool SysCreateTempFile(const char* folder, const char* prefix, char* path);
 bool SysGetModuleFolder(char* folder, size_t capacity);
 // GetPrivateProfileString's results on a code-page-932 system, on every
 // system: the file is read as code page 932 text unless it starts with a
-// byte order mark, through a UTF-16 copy in the temporary folder (deleted
-// before the call returns), so that the system's own parsing rules apply.
+// byte order mark, through a UTF-16 copy in the temporary folder, so that
+// the system's own parsing rules apply. The copy is made once per file and
+// contents and kept for the next lookups until SysForgetIniCopies. A file
+// of more than 1 MiB (no real INI file) is not read: every lookup fails.
 DWORD SysGetPrivateProfileString(const char* section, const char* key, const char* fallback,
                                  char* buffer, DWORD capacity, const char* file);
+// Deletes the UTF-16 copies of SysGetPrivateProfileString.
+void SysForgetIniCopies();
 
 // Formats by the platform's wsprintf rules into buffer (capacity bytes,
 // terminator included); the result is cut, never overrun. Returns the length.

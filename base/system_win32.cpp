@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/bounded_text.h"
+#include "base/crc32.h"
 #include "base/separators.h"
 #include "base/wide_text_win32.h"
 
@@ -121,15 +122,48 @@ enum class IniCopy {
              // order mark of its own, which the system decodes it by on
              // every system
   Failed,    // no copy could be written
+  TooLarge,  // larger than any real INI file: not read
 };
 
+// The largest INI file taken: a real SETUP.INI or update script is a few
+// kilobytes; one of megabytes is no real one, and every lookup of it fails.
+constexpr DWORD kLargestIni = 1u << 20;
+
+// UTF-16 copies of code page 932 INI files, made once per file and its
+// contents (so a file that changes gets a new copy) and kept in the
+// temporary folder until SysForgetIniCopies: every lookup then reads the
+// copy, which the system keeps parsed, instead of writing it anew.
+struct IniCopySlot {
+  wchar_t path[MAX_PATH];  // the original
+  DWORD size;
+  uint32_t crc;
+  wchar_t copy[MAX_PATH];
+};
+IniCopySlot iniCopies[4];
+unsigned nextIniCopy = 0;
+
+void ForgetCopy(IniCopySlot& slot) {
+  if (slot.copy[0]) {
+    // The system keeps read files in a cache by name; a later copy may get
+    // the same name.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, slot.copy);
+    DeleteFileW(slot.copy);
+  }
+  slot = IniCopySlot{};
+}
+
 // A UTF-16 copy, with its byte order mark, of the code page 932 file at
-// path, made in the temporary folder.
+// path, in the temporary folder: one made before for the same contents, or
+// a new one.
 IniCopy MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return IniCopy::NotNeeded;
   DWORD size = GetFileSize(file, nullptr);
+  if (size != INVALID_FILE_SIZE && size > kLargestIni) {
+    CloseHandle(file);
+    return IniCopy::TooLarge;
+  }
   HANDLE heap = GetProcessHeap();
   char* bytes = nullptr;
   DWORD read = 0;
@@ -144,6 +178,14 @@ IniCopy MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
     if (bytes) HeapFree(heap, 0, bytes);
     return size == 0 || loaded ? IniCopy::NotNeeded : IniCopy::Failed;
   }
+  uint32_t crc = Crc32(0, bytes, size);
+  for (IniCopySlot& slot : iniCopies)
+    if (slot.copy[0] && slot.size == size && slot.crc == crc && !lstrcmpiW(slot.path, path) &&
+        GetFileAttributesW(slot.copy) != INVALID_FILE_ATTRIBUTES) {
+      HeapFree(heap, 0, bytes);
+      lstrcpynW(copy, slot.copy, MAX_PATH);
+      return IniCopy::Made;
+    }
 
   // The same conversion the system applies to a file in its ANSI code page.
   int units = MultiByteToWideChar(kCodePage, 0, bytes, static_cast<int>(size), nullptr, 0);
@@ -166,10 +208,25 @@ IniCopy MakeUnicodeCopy(const wchar_t* path, wchar_t (&copy)[MAX_PATH]) {
   }
   if (text) HeapFree(heap, 0, text);
   HeapFree(heap, 0, bytes);
-  return written ? IniCopy::Made : IniCopy::Failed;
+  if (!written) return IniCopy::Failed;
+  // Kept for the next lookups of the same file; the oldest copy goes.
+  IniCopySlot* slot = nullptr;
+  for (IniCopySlot& s : iniCopies)
+    if (!slot && s.copy[0] && !lstrcmpiW(s.path, path)) slot = &s;
+  if (!slot) slot = &iniCopies[nextIniCopy++ % 4];
+  ForgetCopy(*slot);
+  lstrcpynW(slot->path, path, MAX_PATH);
+  slot->size = size;
+  slot->crc = crc;
+  lstrcpynW(slot->copy, copy, MAX_PATH);
+  return IniCopy::Made;
 }
 
 }  // namespace
+
+void SysForgetIniCopies() {
+  for (IniCopySlot& slot : iniCopies) ForgetCopy(slot);
+}
 
 DWORD SysGetPrivateProfileString(const char* section, const char* key, const char* fallback,
                                  char* buffer, DWORD capacity, const char* file) {
@@ -182,6 +239,10 @@ DWORD SysGetPrivateProfileString(const char* section, const char* key, const cha
   wchar_t copy[MAX_PATH];
   IniCopy made = MakeUnicodeCopy(wideFile.text, copy);
   bool copied = made == IniCopy::Made;
+  if (made == IniCopy::TooLarge) {
+    buffer[0] = '\0';
+    return 0;
+  }
   // Without a copy the system reads the file in its own code page: right
   // only where that is code page 932.
   if (made == IniCopy::Failed && GetACP() != kCodePage) {
@@ -194,12 +255,6 @@ DWORD SysGetPrivateProfileString(const char* section, const char* key, const cha
   if (value)
     units = GetPrivateProfileStringW(wideSection.text, wideKey.text, wideFallback.text, value,
                                      capacity, copied ? copy : wideFile.text);
-  if (copied) {
-    // The system keeps read files in a cache by name; a later copy may get
-    // the same name.
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, copy);
-    DeleteFileW(copy);
-  }
   // The value as the ANSI call gives it: cut to capacity - 1 bytes.
   int length = 0;
   if (units > 0) {

@@ -43,7 +43,7 @@ int CopiesInTemporaryFolder() {
 }
 
 constexpr size_t kMaxCapacity = 1024;
-// The updater's way writes a copy per read: it reads the first files only.
+// The updater's way writes a copy per file: it reads the first files only.
 constexpr uint32_t kSeeds = 200, kSeedsReadByTheUpdater = 50;
 
 TEST(IniDifferential, GeneratedFilesReadAsOnACodePage932System) {
@@ -92,6 +92,8 @@ TEST(IniDifferential, GeneratedFilesReadAsOnACodePage932System) {
     }
   }
   std::printf("%d lookups compared\n", lookups);
+  // The updater's copies stay for its next lookups until it forgets them.
+  SysForgetIniCopies();
   EXPECT_EQ(CopiesInTemporaryFolder(), copiesBefore);
 }
 
@@ -106,6 +108,36 @@ TEST(IniDifferential, MarkedAndMissingFilesInTheUpdater) {
   EXPECT_EQ(SysGetPrivateProfileString("S", "K", "none", value, sizeof value,
                                        (folder + "\\MISSING.INI").c_str()), 4u);
   EXPECT_STREQ(value, "none");
+}
+
+// A file read many times is copied once, and again only once it changes;
+// the copies go when the updater forgets them. A file too large to be a
+// real SETUP.INI is not read at all, however well its first keys read.
+void Rewrite(const std::string& path, const std::string& text) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD done = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+  CloseHandle(file);
+}
+
+TEST(IniDifferential, OneCopyPerFileAndNoneOfAFileTooLarge) {
+  std::string folder = MakeScratchFolder("inionce");
+  SysForgetIniCopies();
+  int before = CopiesInTemporaryFolder();
+  std::string path = WriteIniFile(folder, "[SETUP]\r\nA=1\r\nB=2\r\n");
+  char value[16];
+  for (const char* key : {"A", "B", "A", "C"})
+    SysGetPrivateProfileString("SETUP", key, "", value, sizeof value, path.c_str());
+  EXPECT_EQ(CopiesInTemporaryFolder(), before + 1);
+  Rewrite(path, "[SETUP]\r\nA=3\r\n");
+  EXPECT_EQ(SysGetPrivateProfileString("SETUP", "A", "", value, sizeof value, path.c_str()), 1u);
+  EXPECT_STREQ(value, "3");
+  EXPECT_EQ(CopiesInTemporaryFolder(), before + 1);
+  std::string large = "[SETUP]\r\nA=1\r\n" + std::string(1 << 20, ';');
+  Rewrite(path, large);
+  EXPECT_EQ(SysGetPrivateProfileString("SETUP", "A", "", value, sizeof value, path.c_str()), 0u);
+  SysForgetIniCopies();
+  EXPECT_EQ(CopiesInTemporaryFolder(), before);
 }
 
 }  // namespace
