@@ -153,13 +153,6 @@ Opened OpenFolderInPlace(const PlaceCheck& check, const char* folder, const char
   return Opened::Ok;
 }
 
-bool FolderInPlace(const PlaceCheck& check, const char* folder, const char* place) {
-  FsFile* file = nullptr;
-  if (OpenFolderInPlace(check, folder, place, &file) != Opened::Ok) return false;
-  FsClose(file);
-  return true;
-}
-
 bool LiesIn(FsFile* file, const char* place) {
   char where[kPlaceCapacity];
   switch (FsWhere(file, where)) {

@@ -48,11 +48,9 @@ enum class Opened {
 Opened OpenInPlace(const PlaceCheck& check, const char* path, const char* place, FsMode mode,
                    FsFile** file);
 
-// True when the folder at folder still lies at place (as noted), inside the
-// installation (or is it).
-bool FolderInPlace(const PlaceCheck& check, const char* folder, const char* place);
-// The same check, on the folder opened (FsMode::Look) and kept open in
-// *file, for a rename into it (FsRenameInto).
+// Opens the folder at folder (FsMode::Look) into *file and checks that it
+// still lies at place (as noted), inside the installation (or is it), for
+// a rename into it (FsRenameInto) or a file created in it (FsCreateIn).
 Opened OpenFolderInPlace(const PlaceCheck& check, const char* folder, const char* place,
                          FsFile** file);
 

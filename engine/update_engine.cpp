@@ -134,16 +134,6 @@ void PlanUpdateItems(UpdateEngine* engine) {
         engine->plans[i] = ItemPlan::CannotWrite;
 }
 
-// text as a one-name list (the text and two NULs), as the copy's paths are kept.
-bool CopyAsList(char (&list)[kPathCapacity], const char* text) {
-  size_t length = TextLength(text);
-  if (length + 2 > kPathCapacity) return false;
-  std::memcpy(list, text, length);
-  list[length] = '\0';
-  list[length + 1] = '\0';
-  return true;
-}
-
 // One destination file of a copy, in a folder lying at place: moved aside
 // when it exists, created when not. A folder in its place is left to the
 // copy, which fails on it.
@@ -443,7 +433,7 @@ bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* item
   copy->bytes = 0;
   char joined[kPathCapacity], source[kPathCapacity];
   if (!CopyText(joined, sourceRoot) || !JoinPath(joined, itemPath) || !NormalPath(joined, source) ||
-      !CopyAsList(copy->source, source))
+      !CopyText(copy->source, source))
     return false;
   // Attributes that cannot be read count as a folder: a missing source is
   // copied as a folder and fails in the copy.
@@ -455,8 +445,7 @@ bool PlanDiscCopy(UpdateEngine* engine, const char* sourceRoot, const char* item
   const char* landing = copy->sourceIsFolder ? LastName(source) : itemPath;
   char target[kPathCapacity];
   if (!landing[0] || ResolveInside(engine->root, landing, target) != PathPlace::Inside ||
-      !CopyAsList(copy->target, target) ||
-      !CopyAsList(copy->destination, copy->sourceIsFolder ? engine->root : target))
+      !CopyText(copy->target, target))
     return false;
   if (!copy->sourceIsFolder) {
     copy->bytes = info.size;

@@ -60,12 +60,11 @@ Refusal BeginUpdate(UpdateEngine* engine, const char* installPath, const Package
 // Writes update item i as planned. Written for an item skipped.
 EntryWriteReport WriteUpdateItem(UpdateEngine* engine, int i, const Progress* progress);
 
-// One item copied from a disc: what it copies (source) to where
-// (destination: the file's own path, or the installation folder that
-// receives the copied folder under its own name, target).
+// One item copied from a disc: what it copies (source) to where (target: a
+// file's own path, or the copied folder's under its own last name in the
+// installation folder).
 struct DiscCopy {
   char source[kPathCapacity];
-  char destination[kPathCapacity];
   char target[kPathCapacity];
   bool sourceIsFolder;
   uint64_t bytes;  // of all the files it copies
